@@ -1,0 +1,293 @@
+#include "firmware/ImageReader.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "serial/FrameCodec.h"
+
+namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+std::string Hex2(unsigned n) {
+    char sz[3];
+    std::snprintf(sz, sizeof sz, "%02X", n & 0xFF);
+    return sz;
+}
+
+bool IsCheckWordPoint(uint64_t nAddr) {
+    return nAddr == 0x1FFFE || nAddr == 0x3FFFE || nAddr == 0x7FFFE;
+}
+
+} // namespace
+
+struct CImageReader::SRecord {
+    enum EKind { DATA, SKIP, END } eKind = SKIP;
+    uint64_t nAddress = 0;
+    std::vector<uint8_t> abData;
+};
+
+void CImageReader::Fail(const std::string& strReason) {
+    m_nErrorLine = m_nLine;
+    m_strErrorReason = strReason;
+}
+
+// Decodes one line into bytes after the start character, checks the record's own
+// length and checksum, and classifies it.
+bool CImageReader::ParseLine(const std::string& strLine, SRecord& rec) {
+    rec = SRecord{};
+    if (strLine.empty()) {
+        Fail("empty line where a record should start");
+        return false;
+    }
+    const char cStart = strLine[0];
+    if (cStart != 'S' && cStart != ':') {
+        Fail("a record must start with 'S' or ':'");
+        return false;
+    }
+    size_t nPos = 1;
+    char cType = 0;
+    if (cStart == 'S') {
+        if (strLine.size() < 2) {
+            Fail("record too short");
+            return false;
+        }
+        cType = strLine[1];
+        if (cType == '7' || cType == '8' || cType == '9') {
+            rec.eKind = SRecord::END; // the rest of the line is not read
+            return true;
+        }
+        if (cType < '0' || cType > '6' || cType == '4') {
+            Fail(std::string("unknown S-record type S") + cType);
+            return false;
+        }
+        nPos = 2;
+    }
+    // The remaining characters are pairs of hex digits.
+    const size_t nChars = strLine.size() - nPos;
+    if (nChars % 2) {
+        Fail("odd number of hex digits");
+        return false;
+    }
+    std::vector<uint8_t> ab(nChars / 2);
+    for (size_t i = 0; i < ab.size(); ++i) {
+        const int nHi = HexDigit(strLine[nPos + 2 * i]);
+        const int nLo = HexDigit(strLine[nPos + 2 * i + 1]);
+        if (nHi < 0 || nLo < 0) {
+            Fail("character that is not a hex digit in column " +
+                 std::to_string(nPos + 2 * i + (nHi < 0 ? 1 : 2)));
+            return false;
+        }
+        ab[i] = static_cast<uint8_t>(nHi << 4 | nLo);
+    }
+
+    if (cStart == 'S') {
+        if (ab.empty()) {
+            Fail("record too short");
+            return false;
+        }
+        const size_t nCount = ab[0];
+        if (ab.size() != nCount + 1) {
+            Fail("record holds " + std::to_string(ab.size() - 1) + " bytes after its count, count says " +
+                 std::to_string(nCount));
+            return false;
+        }
+        const size_t nAddrLen = cType == '2' ? 3 : cType == '3' ? 4 : 2;
+        if (nCount < nAddrLen + 1) {
+            Fail("record count too small for its address");
+            return false;
+        }
+        unsigned nSum = 0;
+        for (size_t i = 0; i < nCount; ++i) nSum += ab[i];
+        const uint8_t nExpected = static_cast<uint8_t>(~nSum & 0xFF);
+        if (ab[nCount] != nExpected) {
+            Fail("record checksum is " + Hex2(ab[nCount]) + ", expected " + Hex2(nExpected));
+            return false;
+        }
+        if (cType == '0' || cType == '5' || cType == '6') return true; // header or count: skipped
+        for (size_t i = 0; i < nAddrLen; ++i) rec.nAddress = rec.nAddress << 8 | ab[1 + i];
+        rec.eKind = SRecord::DATA;
+        rec.abData.assign(ab.begin() + static_cast<long>(1 + nAddrLen), ab.end() - 1);
+        return true;
+    }
+
+    // Intel HEX: length, address (2), type, data, checksum.
+    if (ab.size() < 5) {
+        Fail("record too short");
+        return false;
+    }
+    const size_t nLen = ab[0];
+    if (ab.size() != nLen + 5) {
+        Fail("record holds " + std::to_string(ab.size() - 5) + " data bytes, length says " +
+             std::to_string(nLen));
+        return false;
+    }
+    unsigned nSum = 0;
+    for (size_t i = 0; i < nLen + 4; ++i) nSum += ab[i];
+    const uint8_t nExpected = static_cast<uint8_t>((0x100 - (nSum & 0xFF)) & 0xFF);
+    if (ab[nLen + 4] != nExpected) {
+        Fail("record checksum is " + Hex2(ab[nLen + 4]) + ", expected " + Hex2(nExpected));
+        return false;
+    }
+    const unsigned nOffset = static_cast<unsigned>(ab[1] << 8 | ab[2]);
+    const uint8_t nType = ab[3];
+    switch (nType) {
+    case 0x00:
+        if (nLen == 0) {
+            rec.eKind = SRecord::END;
+            return true;
+        }
+        rec.eKind = SRecord::DATA;
+        rec.nAddress = m_nExtBase + nOffset;
+        rec.abData.assign(ab.begin() + 4, ab.begin() + static_cast<long>(4 + nLen));
+        return true;
+    case 0x01:
+        rec.eKind = SRecord::END;
+        return true;
+    case 0x02:
+    case 0x04:
+        if (nLen != 2) {
+            Fail("extended address record must hold 2 bytes");
+            return false;
+        }
+        m_nExtBase = static_cast<uint64_t>(ab[4] << 8 | ab[5]) << (nType == 0x02 ? 4 : 16);
+        return true;
+    case 0x03:
+    case 0x05:
+        return true; // start addresses: nothing to load
+    default:
+        Fail("unknown Intel HEX record type " + Hex2(nType));
+        return false;
+    }
+}
+
+int CImageReader::SendBlock(const SendFn& fnSend) {
+    m_abBlock[0] = 0;
+    m_abBlock[1] = static_cast<uint8_t>((m_nBlockStart >> 16) & 0x07);
+    m_abBlock[2] = static_cast<uint8_t>(m_nBlockStart >> 8);
+    m_abBlock[3] = static_cast<uint8_t>(m_nBlockStart);
+    const int nResult = fnSend(m_abBlock, frame::LOAD_HEADER + m_nBlockLen);
+    if (nResult == 0) {
+        ++m_nBlocksSent;
+        m_nBytesSent += m_nBlockLen;
+        m_nBlockLen = 0;
+    }
+    return nResult;
+}
+
+int CImageReader::PlaceRecord(const SRecord& rec, const SendFn& fnSend) {
+    if (!m_bExpectedSet) {
+        m_bExpectedSet = true;
+        m_nExpected = rec.nAddress;
+    }
+    // Bytes at 0x80000 and above cannot be announced by a block header: drop them.
+    if (rec.nAddress >= frame::LOAD_ADDR_LIMIT) return OK;
+    size_t nCount = rec.abData.size();
+    if (rec.nAddress + nCount > frame::LOAD_ADDR_LIMIT)
+        nCount = static_cast<size_t>(frame::LOAD_ADDR_LIMIT - rec.nAddress);
+
+    uint64_t nCur = rec.nAddress;
+    if (m_nBlockLen != 0 && nCur != m_nExpected) {
+        if (const int nResult = SendBlock(fnSend)) return nResult;
+    }
+    if (m_nBlockLen == 0) {
+        m_nBlockStart = static_cast<uint32_t>(nCur);
+        m_nExpected = nCur;
+    }
+    auto captureAt = [&](size_t i) {
+        if (i + 1 < nCount) {
+            m_nCheckWord = static_cast<uint16_t>(rec.abData[i] << 8 | rec.abData[i + 1]);
+            m_bCheckWordFound = true;
+        }
+    };
+    if (nCur == 0xFFFE) captureAt(0);
+    for (size_t i = 0; i < nCount; ++i) {
+        if (m_nBlockLen == frame::LOAD_MAX_BYTES) {
+            if (const int nResult = SendBlock(fnSend)) return nResult;
+            m_nBlockStart = static_cast<uint32_t>(nCur);
+            if (nCur == 0xFFFE) captureAt(i);
+        }
+        m_abBlock[frame::LOAD_HEADER + m_nBlockLen++] = rec.abData[i];
+        ++nCur;
+        ++m_nExpected;
+        if (IsCheckWordPoint(nCur)) captureAt(i + 1);
+    }
+    return OK;
+}
+
+int CImageReader::Run(const std::string& strPath, const SendFn& fnSend,
+                      const ProgressFn& fnProgress) {
+    *this = CImageReader{};
+    std::ifstream file(strPath, std::ios::binary);
+    if (!file) {
+        m_strErrorReason = "the file cannot be opened";
+        return ERR_OPEN;
+    }
+    file.seekg(0, std::ios::end);
+    const auto nSize = static_cast<uint64_t>(std::max<std::streamoff>(0, file.tellg()));
+    file.seekg(0, std::ios::beg);
+
+    auto sendAndReport = [&](const uint8_t* pBlock, size_t nLen) {
+        const int nResult = fnSend(pBlock, nLen);
+        if (nResult == 0 && fnProgress) {
+            const auto nPos = file.tellg();
+            fnProgress(nPos < 0 ? nSize : static_cast<uint64_t>(nPos), nSize);
+        }
+        return nResult;
+    };
+
+    std::string strLine;
+    SRecord rec;
+    while (std::getline(file, strLine)) {
+        ++m_nLine;
+        if (!strLine.empty() && strLine.back() == '\r') strLine.pop_back();
+        if (!ParseLine(strLine, rec)) return ERR_FORMAT;
+        if (rec.eKind == SRecord::END) break;
+        if (rec.eKind == SRecord::SKIP) continue;
+        if (rec.abData.empty()) {
+            // A data record without data ends the image.
+            if (!m_bExpectedSet) {
+                m_bExpectedSet = true;
+                m_nExpected = rec.nAddress;
+            }
+            break;
+        }
+        if (const int nResult = PlaceRecord(rec, sendAndReport)) return nResult;
+    }
+    if (file.bad()) {
+        Fail("read error");
+        return ERR_FORMAT;
+    }
+    if (m_nBlockLen != 0) {
+        if (const int nResult = SendBlock(sendAndReport)) return nResult;
+    }
+    if (fnProgress) fnProgress(nSize, nSize);
+    return OK;
+}
+
+std::string CImageCheck::Describe() const {
+    if (m_nResult == CImageReader::ERR_OPEN) return m_strReason;
+    if (m_nResult == CImageReader::ERR_FORMAT)
+        return "line " + std::to_string(m_nLine) + ": " + m_strReason;
+    return "ok";
+}
+
+CImageCheck ValidateImage(const std::string& strPath) {
+    CImageReader reader;
+    CImageCheck check;
+    check.m_nResult = reader.Run(strPath, [](const uint8_t*, size_t) { return 0; });
+    check.m_nLine = reader.ErrorLine();
+    check.m_strReason = reader.ErrorReason();
+    check.m_nBlocks = reader.BlocksSent();
+    check.m_nBytes = reader.BytesSent();
+    check.m_nCheckWord = reader.CheckWord();
+    check.m_bCheckWordFound = reader.CheckWordFound();
+    return check;
+}

@@ -1,0 +1,80 @@
+#pragma once
+// Reads a firmware image (Motorola S-records or Intel HEX) once, record by record,
+// and hands out load blocks: 4 header bytes (byte 0 zero, bytes 1..3 the 19-bit
+// start address) followed by up to 234 image bytes of consecutive addresses.
+// On the way it picks up the image's check word.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class CImageReader {
+public:
+    // Result codes.
+    static constexpr int OK = 0;
+    static constexpr int ERR_OPEN = 4;
+    static constexpr int ERR_FORMAT = 5;
+
+    // The check word compared when the image reaches none of the capture points:
+    // the value erased program memory reads as.
+    static constexpr uint16_t CHECK_WORD_NONE = 0xFFFF;
+
+    // Takes one block (header + image bytes, nLen = 4 + k); returns 0 when the unit
+    // accepted it, otherwise a code that stops the reader.
+    using SendFn = std::function<int(const uint8_t* pBlock, size_t nLen)>;
+    // Called after every accepted block with the file bytes read so far and the file size.
+    using ProgressFn = std::function<void(uint64_t nDone, uint64_t nTotal)>;
+
+    // Reads the whole image, sending each block. Returns 0, 4 (file not opened),
+    // 5 (format error) or the send operation's code.
+    int Run(const std::string& strPath, const SendFn& fnSend, const ProgressFn& fnProgress = {});
+
+    uint16_t CheckWord() const { return m_nCheckWord; }
+    bool CheckWordFound() const { return m_bCheckWordFound; }
+    // Where and why a format error or open error happened (line counts from 1).
+    size_t ErrorLine() const { return m_nErrorLine; }
+    const std::string& ErrorReason() const { return m_strErrorReason; }
+    // What was handed out by the last run.
+    size_t BlocksSent() const { return m_nBlocksSent; }
+    size_t BytesSent() const { return m_nBytesSent; }
+
+private:
+    struct SRecord;
+    bool ParseLine(const std::string& strLine, SRecord& rec);
+    int PlaceRecord(const SRecord& rec, const SendFn& fnSend);
+    int SendBlock(const SendFn& fnSend);
+    void Fail(const std::string& strReason);
+
+    uint8_t m_abBlock[4 + 234] = {};
+    size_t m_nBlockLen = 0; // image bytes in the block
+    uint32_t m_nBlockStart = 0;
+    bool m_bExpectedSet = false;
+    uint64_t m_nExpected = 0;
+    uint64_t m_nExtBase = 0; // Intel HEX extended segment/linear base
+    uint16_t m_nCheckWord = CHECK_WORD_NONE;
+    bool m_bCheckWordFound = false;
+    size_t m_nLine = 0;
+    size_t m_nErrorLine = 0;
+    std::string m_strErrorReason;
+    size_t m_nBlocksSent = 0;
+    size_t m_nBytesSent = 0;
+};
+
+// Whole-file validation with the reader's own grammar and rules, run before a
+// download sends its first block.
+struct CImageCheck {
+    int m_nResult = 0; // 0, 4 or 5 as the reader returns them
+    size_t m_nLine = 0;
+    std::string m_strReason;
+    size_t m_nBlocks = 0;
+    size_t m_nBytes = 0;
+    uint16_t m_nCheckWord = CImageReader::CHECK_WORD_NONE;
+    bool m_bCheckWordFound = false;
+
+    bool Ok() const { return m_nResult == 0; }
+    // "line 12: record checksum is 3A, expected 3B" or the open failure.
+    std::string Describe() const;
+};
+
+CImageCheck ValidateImage(const std::string& strPath);

@@ -1,0 +1,38 @@
+#pragma once
+// Small helpers shared by the tests.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+inline std::vector<uint8_t> FromHex(const std::string& str) {
+    std::vector<uint8_t> ab;
+    int nHi = -1;
+    for (char c : str) {
+        int d = (c >= '0' && c <= '9')   ? c - '0'
+                : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                         : -1;
+        if (d < 0) continue;
+        if (nHi < 0) {
+            nHi = d;
+        } else {
+            ab.push_back(static_cast<uint8_t>(nHi << 4 | d));
+            nHi = -1;
+        }
+    }
+    return ab;
+}
+
+inline std::string ToHex(const uint8_t* p, size_t n) {
+    static const char* s_digits = "0123456789ABCDEF";
+    std::string str;
+    for (size_t i = 0; i < n; ++i) {
+        if (i) str += ' ';
+        str += s_digits[p[i] >> 4];
+        str += s_digits[p[i] & 15];
+    }
+    return str;
+}
+
+inline std::string ToHex(const std::vector<uint8_t>& ab) { return ToHex(ab.data(), ab.size()); }
