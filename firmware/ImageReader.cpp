@@ -279,6 +279,11 @@ std::string CImageCheck::Describe() const {
     return "ok";
 }
 
+std::string CImageCheck::FormatErrorMessage() const {
+    return "Flash not updated, image file error at line " + std::to_string(m_nLine) + ": " +
+           m_strReason;
+}
+
 CImageCheck ValidateImage(const std::string& strPath) {
     CImageReader reader;
     CImageCheck check;

@@ -75,6 +75,9 @@ struct CImageCheck {
     bool Ok() const { return m_nResult == 0; }
     // "line 12: record checksum is 3A, expected 3B" or the open failure.
     std::string Describe() const;
+    // What a download shows when the file is not a valid image (result 5):
+    // "Flash not updated, image file error at line 12: record checksum is 3A, expected 3B"
+    std::string FormatErrorMessage() const;
 };
 
 CImageCheck ValidateImage(const std::string& strPath);
