@@ -1,0 +1,133 @@
+#include "cli/CliPrompts.h"
+
+#include <unistd.h>
+
+#include <cinttypes>
+#include <iostream>
+
+#include "platform/Notices.h"
+
+void CCliPrompts::Message(const std::string& strText) {
+    std::lock_guard lock(m_mutex);
+    if (m_bProgressStarted && m_bTerminal) std::fputc('\n', m_pErr);
+    m_bProgressStarted = false;
+    // Several texts end in a newline of their own; one line per message.
+    std::string str = strText;
+    while (!str.empty() && str.back() == '\n')
+        str.pop_back();
+    std::fprintf(m_pErr, "%s\n", str.c_str());
+    std::fflush(m_pErr);
+    m_outcome.Add(strText);
+}
+
+void CCliPrompts::Note(const std::string& strText) {
+    std::lock_guard lock(m_mutex);
+    std::fprintf(m_pErr, "velorctl: %s\n", strText.c_str());
+    std::fflush(m_pErr);
+}
+
+bool CCliPrompts::SwitchesNotice(ELink eLink) {
+    if (m_bYes) return true;
+    const char* pszText =
+        eLink == ELink::Ethernet ? ETHERNET_SWITCHES_NOTICE : SERIAL_SWITCHES_NOTICE;
+    if (!::isatty(STDIN_FILENO)) {
+        Note("Check Switches: " + std::string(pszText));
+        Note("stdin is not a terminal: confirm the switch settings with --yes");
+        m_bUsageRefused = true;
+        return false;
+    }
+    std::fprintf(m_pErr, "Check Switches\n%s\nOK? [y/N] ", pszText);
+    std::fflush(m_pErr);
+    std::string strAnswer;
+    std::getline(std::cin, strAnswer);
+    return strAnswer == "y" || strAnswer == "Y" || strAnswer == "yes";
+}
+
+bool CCliPrompts::SerialPortDialog(ScpParams&) {
+    // Other settings can only come from the command line: end the job.
+    return false;
+}
+
+bool CCliPrompts::IpAddressDialog(NetParams&) {
+    return false;
+}
+
+bool CCliPrompts::ConfigDialog(NetParams& rec, bool bPropertiesMode, bool bKeysEnabled,
+                               uint32_t nSerialNo) {
+    m_readRecord = rec;
+    m_bPropertiesMode = m_bPropertiesMode || bPropertiesMode;
+    m_bKeysEnabled = bKeysEnabled;
+    m_nSerialNo = nSerialNo;
+    if (m_eMode != EMode::Write) return false; // read only: Cancel, nothing written
+    if (bPropertiesMode && m_edits.HasAddressFields()) {
+        Note("the unit is in properties mode: its IP address, mask and gateway cannot be changed");
+        m_bEditRefused = true;
+        return false;
+    }
+    if (!bKeysEnabled && m_edits.HasKeyFields()) {
+        Note("the unit does not allow its keys to be changed");
+        m_bEditRefused = true;
+        return false;
+    }
+    if (!m_bPropertiesMode && m_edits.HasPropertyFields()) {
+        Note("the unit is not in properties mode: its serial-port properties cannot be changed");
+        m_bEditRefused = true;
+        return false;
+    }
+    m_edits.ApplyNetwork(rec);
+    m_bWriteConfirmed = true;
+    return true;
+}
+
+void CCliPrompts::PropertiesDialog(uint8_t* pPlain, size_t nLen, uint32_t nSerialNo) {
+    m_bPropertiesMode = true;
+    m_nSerialNo = nSerialNo;
+    if (m_eMode == EMode::Write && nLen > NetParams::OFS_UNIT_COMM_ADDR)
+        m_edits.ApplyProperties(pPlain);
+}
+
+bool CCliPrompts::UpdateDoneDialog() {
+    m_bResetAsked = true;
+    return m_bReset;
+}
+
+bool CCliPrompts::ChooseImageFile(std::string& strPath) {
+    if (m_strImagePath.empty()) return false;
+    strPath = m_strImagePath;
+    return true;
+}
+
+void CCliPrompts::Progress(uint64_t nDone, uint64_t nTotal) {
+    std::lock_guard lock(m_mutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_bProgressStarted) {
+        if (m_nLastPercent < 0) m_start = now;
+        m_bProgressStarted = true;
+    }
+    const double dFraction =
+        nTotal ? static_cast<double>(nDone) / static_cast<double>(nTotal) : 1.0;
+    const int nPercent = static_cast<int>(dFraction * 100.0);
+    const double dSeconds = std::chrono::duration<double>(now - m_start).count();
+    const auto nBytes = static_cast<uint64_t>(dFraction * static_cast<double>(m_nTotalBytes));
+    const auto nBlocks = static_cast<uint64_t>(dFraction * static_cast<double>(m_nTotalBlocks));
+    const double dRate = dSeconds > 0 ? static_cast<double>(nBytes) / dSeconds : 0.0;
+    const double dLeft = dFraction > 0 ? dSeconds * (1.0 - dFraction) / dFraction : 0.0;
+    if (m_bTerminal) {
+        const int nWidth = 30;
+        const int nFill = static_cast<int>(dFraction * nWidth);
+        std::fprintf(m_pErr,
+                     "\r[%.*s%*s] %3d%%  %" PRIu64 "/%zu blocks  %" PRIu64
+                     "/%zu bytes  %.0f B/s  %.0f s left ",
+                     nFill, "==============================", nWidth - nFill, "", nPercent, nBlocks,
+                     m_nTotalBlocks, nBytes, m_nTotalBytes, dRate, dLeft);
+        std::fflush(m_pErr);
+    } else if (nPercent / 10 != m_nLastPercent / 10 || nPercent == 100) {
+        if (nPercent != m_nLastPercent)
+            std::fprintf(m_pErr,
+                         "progress: %d%% %" PRIu64 "/%zu blocks %" PRIu64
+                         "/%zu bytes %.0f B/s %.0f s left\n",
+                         nPercent, nBlocks, m_nTotalBlocks, nBytes, m_nTotalBytes, dRate, dLeft);
+        std::fflush(m_pErr);
+    }
+    m_nLastPercent = nPercent;
+}

@@ -1,0 +1,68 @@
+#pragma once
+// velorctl's answers to a job's dialogs: taken from the command line, never from a
+// window. Messages go to stderr exactly as the job shows them, one per line.
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "cli/FieldEdits.h"
+#include "cli/Outcome.h"
+#include "params/NetParams.h"
+#include "platform/Prompts.h"
+
+class CCliPrompts : public IPrompts {
+public:
+    enum class EMode { Status, Read, Write, Reset, Flash };
+
+    CCliPrompts(EMode eMode, FILE* pErr = stderr) : m_eMode(eMode), m_pErr(pErr) {}
+
+    // Command-line answers.
+    bool m_bYes = false;   // OK to the switch notices
+    bool m_bReset = false; // OK to "Update Successful"
+    std::string m_strImagePath;
+    CFieldEdits m_edits;
+
+    void Message(const std::string& strText) override;
+    bool SwitchesNotice(ELink eLink) override;
+    bool SerialPortDialog(ScpParams& scp) override;
+    bool IpAddressDialog(NetParams& rec) override;
+    bool ConfigDialog(NetParams& rec, bool bPropertiesMode, bool bKeysEnabled,
+                      uint32_t nSerialNo) override;
+    void PropertiesDialog(uint8_t* pPlain, size_t nLen, uint32_t nSerialNo) override;
+    bool UpdateDoneDialog() override;
+    bool ChooseImageFile(std::string& strPath) override;
+    void Progress(uint64_t nDone, uint64_t nTotal) override;
+
+    // Our own notes (not a job's messages) also go to stderr.
+    void Note(const std::string& strText);
+
+    // What the run found out.
+    const COutcome& Outcome() const { return m_outcome; }
+    bool UsageRefused() const { return m_bUsageRefused; }
+    bool EditRefused() const { return m_bEditRefused; }
+    std::optional<NetParams> m_readRecord; // the record as the configuration dialog got it
+    bool m_bPropertiesMode = false;
+    bool m_bKeysEnabled = false;
+    uint32_t m_nSerialNo = 0;
+    bool m_bWriteConfirmed = false; // the configuration dialog was answered OK
+    bool m_bResetAsked = false;     // "Update Successful" was shown
+
+    // Totals for the progress display (from the image check).
+    size_t m_nTotalBlocks = 0;
+    size_t m_nTotalBytes = 0;
+    bool m_bTerminal = false; // stderr is a terminal: draw a progress bar
+
+private:
+    EMode m_eMode;
+    FILE* m_pErr;
+    std::mutex m_mutex;
+    COutcome m_outcome;
+    bool m_bUsageRefused = false;
+    bool m_bEditRefused = false;
+    std::chrono::steady_clock::time_point m_start{};
+    bool m_bProgressStarted = false;
+    int m_nLastPercent = -1;
+};

@@ -1,0 +1,39 @@
+#pragma once
+// The FIELD=VALUE assignments of `velorctl write`, checked up front and applied to
+// the record (and, in properties mode, to the unit's serial-port properties).
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "params/NetParams.h"
+
+class CFieldEdits {
+public:
+    // Parses every assignment; false with a message naming the first bad one.
+    bool Parse(const std::vector<std::string>& assignments, std::string& strError);
+
+    bool Empty() const { return m_values.empty(); }
+    bool HasAddressFields() const; // ip, mask, gateway
+    bool HasKeyFields() const;     // des-key, tdes-key1..3
+    bool
+    HasPropertyFields() const; // baud, parity-off, cts, encryption, auto-backup, unit-comm-addr
+
+    // Network fields into the record (what the configuration dialog's OK stores,
+    // reserved bytes 53..60 zeroed).
+    void ApplyNetwork(NetParams& rec) const;
+    // Property fields into a plain text in record layout (bytes 24, 25, 28), encoded
+    // as the properties dialog's OK does; nothing when none was named.
+    void ApplyProperties(uint8_t* pPlain) const;
+
+    static const std::vector<std::string>& NetworkFieldNames();
+    static const std::vector<std::string>& PropertyFieldNames();
+
+private:
+    std::map<std::string, std::string> m_values; // field -> value as given
+};
+
+// The baud rates the unit's serial port knows, by code 0..7.
+extern const char* const UNIT_BAUD_RATES[8];

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include "TestUtil.h"
+#include "cli/FieldEdits.h"
+#include "cli/Outcome.h"
+
+TEST(FieldEdits, RejectsBadAssignmentsWithAReason) {
+    struct SCase {
+        std::vector<std::string> args;
+        const char* pszWhy;
+    };
+    const SCase aCases[] = {
+        {{"ip"}, "not FIELD=VALUE"},
+        {{"=1"}, "not FIELD=VALUE"},
+        {{"colour=red"}, "unknown field"},
+        {{"ip=1.2.3.256"}, "four numbers"},
+        {{"ip=1.2.3"}, "four numbers"},
+        {{"port=65536"}, "0..65535"},
+        {{"port=-1"}, "0..65535"},
+        {{"timeout=12x"}, "0..65535"},
+        {{"des-key=123456789ABCDEF"}, "16 hex digits"},
+        {{"des-key=123456789ABCDEFG"}, "16 hex digits"},
+        {{"tdes-key2=1234567890ABCDEF"}, "digit 0"},
+        {{"baud=300"}, "one of"},
+        {{"unit-comm-addr=16"}, "0..15"},
+        {{"cts=maybe"}, "on or off"},
+        {{"port=1", "port=2"}, "twice"},
+    };
+    for (const auto& c : aCases) {
+        CFieldEdits edits;
+        std::string strError;
+        EXPECT_FALSE(edits.Parse(c.args, strError)) << c.args[0];
+        EXPECT_NE(strError.find(c.pszWhy), std::string::npos) << strError;
+    }
+}
+
+TEST(FieldEdits, ChangesOnlyTheNamedFields) {
+    NetParams rec = NetParams::Defaults();
+    for (size_t i = 0; i < NetParams::SIZE; ++i)
+        rec[i] = static_cast<uint8_t>(0x40 + i);
+    const NetParams before = rec;
+    CFieldEdits edits;
+    std::string strError;
+    ASSERT_TRUE(edits.Parse({"ip=10.1.2.3", "port=4000", "tdes-key1=123456789abcdefF"}, strError))
+        << strError;
+    EXPECT_TRUE(edits.HasAddressFields());
+    EXPECT_TRUE(edits.HasKeyFields());
+    EXPECT_FALSE(edits.HasPropertyFields());
+    edits.ApplyNetwork(rec);
+    EXPECT_EQ(rec.DottedAt(NetParams::OFS_IP), "10.1.2.3");
+    EXPECT_EQ(rec.Port(), 4000);
+    EXPECT_EQ(ToHex(rec.Data() + NetParams::OFS_TDES_KEY1, 8), "12 34 56 78 9A BC DE FF");
+    for (size_t i = 0; i < NetParams::SIZE; ++i) {
+        const bool bChanged =
+            i < 4 || i == 8 || i == 9 || (i >= 29 && i < 37) || (i >= 53 && i < 61);
+        if (!bChanged) EXPECT_EQ(rec[i], before[i]) << i;
+    }
+    // As the configuration dialog's OK does, the reserved bytes are zeroed.
+    for (size_t i = 53; i < 61; ++i)
+        EXPECT_EQ(rec[i], 0) << i;
+}
+
+TEST(FieldEdits, PropertiesEncodeAsTheDialogDoes) {
+    CFieldEdits edits;
+    std::string strError;
+    ASSERT_TRUE(edits.Parse({"baud=9600", "cts=on", "unit-comm-addr=12"}, strError)) << strError;
+    uint8_t ab[64] = {};
+    ab[24] = 0x80 | 0x50 | 0x08 | 0x04; // parity off, bits 6 and 4 (cleared), encryption, 115200
+    ab[25] = 0xFF;
+    ab[28] = 3;
+    edits.ApplyProperties(ab);
+    EXPECT_EQ(ab[24], 0x80 | 0x20 | 0x08 | 0x07);
+    EXPECT_EQ(ab[25], 0x40);
+    EXPECT_EQ(ab[28], 12);
+    // Without property fields nothing is written.
+    CFieldEdits none;
+    ASSERT_TRUE(none.Parse({"port=1"}, strError));
+    uint8_t ab2[64] = {};
+    ab2[24] = 0x50;
+    none.ApplyProperties(ab2);
+    EXPECT_EQ(ab2[24], 0x50);
+}
+
+TEST(Outcome, ExitCodesByWhatTheJobShowed) {
+    auto exitFor = [](std::initializer_list<const char*> texts) {
+        COutcome outcome;
+        for (const char* psz : texts)
+            outcome.Add(psz);
+        return outcome.ExitCode(EXIT_COMM);
+    };
+    EXPECT_EQ(
+        exitFor({" Parameters are updated successfully", " The Orvik has reset successfully"}),
+        EXIT_OK);
+    EXPECT_EQ(exitFor({"Orvik not responding", "Communication Error, Orvik did not update",
+                       " The parameter update failed"}),
+              EXIT_COMM);
+    EXPECT_EQ(exitFor({"Error, Data read from Orvik does not match. Orvik not updated",
+                       " The parameter update failed"}),
+              EXIT_REFUSED);
+    EXPECT_EQ(exitFor({"!!!!!The Velor update did not compare successfully!!!!",
+                       " The Velor has reset successfully"}),
+              EXIT_REFUSED);
+    EXPECT_EQ(exitFor({"Click 'OK' to start flashing, please wait up to two minutes.  Do not power "
+                       "Velor off during the update.",
+                       " File open error "}),
+              EXIT_IMAGE);
+    EXPECT_EQ(exitFor({"Unable to connect to Velor - Connection timed out\n"}), EXIT_COMM);
+    EXPECT_EQ(exitFor({"Flash failed - CRC mismatch"}), EXIT_REFUSED);
+    EXPECT_EQ(exitFor({}), EXIT_COMM);
+}
