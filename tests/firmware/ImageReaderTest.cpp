@@ -67,10 +67,12 @@ std::string Hex(const std::vector<uint8_t>& ab) {
 std::string SRec(char cType, uint32_t nAddr, const std::vector<uint8_t>& data) {
     const size_t nAddrLen = cType == '2' || cType == '8' ? 3 : cType == '3' || cType == '7' ? 4 : 2;
     std::vector<uint8_t> ab = {static_cast<uint8_t>(nAddrLen + data.size() + 1)};
-    for (size_t i = nAddrLen; i-- > 0;) ab.push_back(static_cast<uint8_t>(nAddr >> (8 * i)));
+    for (size_t i = nAddrLen; i-- > 0;)
+        ab.push_back(static_cast<uint8_t>(nAddr >> (8 * i)));
     ab.insert(ab.end(), data.begin(), data.end());
     unsigned nSum = 0;
-    for (uint8_t b : ab) nSum += b;
+    for (uint8_t b : ab)
+        nSum += b;
     ab.push_back(static_cast<uint8_t>(~nSum));
     return std::string("S") + cType + Hex(ab) + "\n";
 }
@@ -80,14 +82,16 @@ std::string IRec(uint8_t nType, uint16_t nAddr, const std::vector<uint8_t>& data
                                static_cast<uint8_t>(nAddr), nType};
     ab.insert(ab.end(), data.begin(), data.end());
     unsigned nSum = 0;
-    for (uint8_t b : ab) nSum += b;
+    for (uint8_t b : ab)
+        nSum += b;
     ab.push_back(static_cast<uint8_t>(0x100 - (nSum & 0xFF)));
     return ":" + Hex(ab) + "\n";
 }
 
 std::vector<uint8_t> Bytes(size_t n, uint8_t nFirst = 0) {
     std::vector<uint8_t> ab(n);
-    for (size_t i = 0; i < n; ++i) ab[i] = static_cast<uint8_t>(nFirst + i);
+    for (size_t i = 0; i < n; ++i)
+        ab[i] = static_cast<uint8_t>(nFirst + i);
     return ab;
 }
 
@@ -105,7 +109,8 @@ std::map<uint32_t, uint8_t> Memory(const std::vector<SBlock>& blocks) {
 
 TEST_F(ImageReaderTest, ConsecutiveRecordsFillFullBlocks) {
     std::string str = SRec('0', 0, Bytes(6, 'A'));
-    for (uint32_t a = 0; a < 1000; a += 16) str += SRec('3', 0x1000 + a, Bytes(16, uint8_t(a)));
+    for (uint32_t a = 0; a < 1000; a += 16)
+        str += SRec('3', 0x1000 + a, Bytes(16, uint8_t(a)));
     str += SRec('7', 0, {});
     std::vector<SBlock> blocks;
     ASSERT_EQ(Read(Write("a.s37", str), blocks), 0);
@@ -140,8 +145,10 @@ TEST_F(ImageReaderTest, RecordLayoutsByType) {
     std::vector<SBlock> blocks;
     ASSERT_EQ(Read(Write("a.s19", str), blocks), 0);
     const auto mem = Memory(blocks);
-    EXPECT_EQ(mem, (std::map<uint32_t, uint8_t>{
-                       {0x1234, 1}, {0x1235, 2}, {0x45678, 3}, {0x45679, 4}, {0x7ABCD, 5}, {0x7ABCE, 6}}));
+    EXPECT_EQ(
+        mem,
+        (std::map<uint32_t, uint8_t>{
+            {0x1234, 1}, {0x1235, 2}, {0x45678, 3}, {0x45679, 4}, {0x7ABCD, 5}, {0x7ABCE, 6}}));
 }
 
 TEST_F(ImageReaderTest, IntelExtendedAddresses) {
@@ -176,7 +183,8 @@ TEST_F(ImageReaderTest, NothingAtOrAbove512KiB) {
 
 TEST_F(ImageReaderTest, LowerCaseAndLongRecordsAndCrLf) {
     std::string rec = SRec('3', 0x2000, Bytes(200, 0xA0)); // far beyond 87 characters
-    for (char& c : rec) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : rec)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     rec[0] = 'S';
     std::string crlf = SRec('3', 0x3000, {0xDE, 0xAD});
     crlf.insert(crlf.size() - 1, "\r");
@@ -228,10 +236,10 @@ TEST_F(ImageReaderTest, EndsAndOpenFailure) {
     EXPECT_EQ(Read(Write("empty.s37", ""), blocks), 0);
     EXPECT_TRUE(blocks.empty());
     // A data record without data ends the image.
-    EXPECT_EQ(Read(Write("a.s37", SRec('3', 0x10, {1}) + SRec('3', 0x20, {}) +
-                                      SRec('3', 0x30, {3})),
-                   blocks),
-              0);
+    EXPECT_EQ(
+        Read(Write("a.s37", SRec('3', 0x10, {1}) + SRec('3', 0x20, {}) + SRec('3', 0x30, {3})),
+             blocks),
+        0);
     EXPECT_EQ(Memory(blocks).size(), 1u);
     EXPECT_EQ(Read((m_dir / "missing.s37").string(), blocks), CImageReader::ERR_OPEN);
     EXPECT_EQ(ValidateImage((m_dir / "missing.s37").string()).m_nResult, CImageReader::ERR_OPEN);
@@ -239,11 +247,11 @@ TEST_F(ImageReaderTest, EndsAndOpenFailure) {
 
 TEST_F(ImageReaderTest, SendFailureStopsTheReader) {
     std::string str;
-    for (uint32_t a = 0; a < 2000; a += 16) str += SRec('3', a, Bytes(16));
+    for (uint32_t a = 0; a < 2000; a += 16)
+        str += SRec('3', a, Bytes(16));
     int nCalls = 0;
-    const int nResult = m_reader.Run(Write("a.s37", str), [&](const uint8_t*, size_t) {
-        return ++nCalls == 3 ? 1025 : 0;
-    });
+    const int nResult = m_reader.Run(
+        Write("a.s37", str), [&](const uint8_t*, size_t) { return ++nCalls == 3 ? 1025 : 0; });
     EXPECT_EQ(nResult, 1025);
     EXPECT_EQ(nCalls, 3);
 }
@@ -313,7 +321,8 @@ TEST_F(ImageReaderTest, AgreesWithSrecCat) {
                 const size_t nLen = 1 + rng() % 3000;
                 if (nAddr + nLen > fmt.nMaxAddr) break;
                 std::vector<char> data(nLen);
-                for (auto& c : data) c = static_cast<char>(rng());
+                for (auto& c : data)
+                    c = static_cast<char>(rng());
                 const auto bin = m_dir / ("seg" + std::to_string(nSeg) + ".bin");
                 std::ofstream(bin, std::ios::binary).write(data.data(), static_cast<long>(nLen));
                 strCmd += " " + bin.string() + " -binary -offset " + std::to_string(nAddr);
@@ -321,12 +330,12 @@ TEST_F(ImageReaderTest, AgreesWithSrecCat) {
             }
             const auto img = m_dir / (std::string("img.") + fmt.pszExt);
             const auto out = m_dir / "out.bin";
-            strCmd += " -o " + img.string() + " " + fmt.pszArgs + " -obs=" +
-                      std::to_string(8 + rng() % 40);
+            strCmd += " -o " + img.string() + " " + fmt.pszArgs +
+                      " -obs=" + std::to_string(8 + rng() % 40);
             ASSERT_EQ(std::system(strCmd.c_str()), 0) << strCmd;
             const std::string strIn = fmt.pszExt[0] == 'h' ? " -intel" : " -motorola";
-            const std::string strBin = "srec_cat " + img.string() + strIn +
-                                       " -crop 0 0x80000 -o " + out.string() + " -binary 2>/dev/null";
+            const std::string strBin = "srec_cat " + img.string() + strIn + " -crop 0 0x80000 -o " +
+                                       out.string() + " -binary 2>/dev/null";
             ASSERT_EQ(std::system(strBin.c_str()), 0) << strBin;
 
             std::vector<SBlock> blocks;
@@ -346,6 +355,33 @@ TEST_F(ImageReaderTest, AgreesWithSrecCat) {
             const CImageCheck check = ValidateImage(img.string());
             EXPECT_TRUE(check.Ok());
             EXPECT_EQ(check.m_nBlocks, blocks.size());
+        }
+    }
+}
+
+#include "firmware/SampleImage.h"
+
+TEST_F(ImageReaderTest, SampleImagesReadBackWithTheirCheckWord) {
+    for (const SSampleImage spec :
+         {SSampleImage{0, 16 * 1024, 32, 7}, SSampleImage{0xF000, 0x2000, 16, 9},
+          SSampleImage{0, 0x40000, 64, 3}}) {
+        const auto path = (m_dir / "sample.s37").string();
+        ASSERT_TRUE(WriteSampleImage(path, spec));
+        std::vector<SBlock> blocks;
+        ASSERT_EQ(Read(path, blocks), 0) << m_reader.ErrorReason();
+        const auto mem = Memory(blocks);
+        ASSERT_EQ(mem.size(), spec.m_nLength);
+        EXPECT_EQ(mem.begin()->first, spec.m_nStart);
+        const uint32_t nEnd = spec.m_nStart + static_cast<uint32_t>(spec.m_nLength);
+        // The highest check-word point the image covers is the one captured.
+        uint32_t nPoint = 0;
+        for (uint32_t p : {0xFFFEu, 0x1FFFEu, 0x3FFFEu, 0x7FFFEu})
+            if (p >= spec.m_nStart && p + 2 <= nEnd) nPoint = p;
+        if (nPoint) {
+            EXPECT_TRUE(m_reader.CheckWordFound());
+            EXPECT_EQ(m_reader.CheckWord(), uint16_t(mem.at(nPoint) << 8 | mem.at(nPoint + 1)));
+        } else {
+            EXPECT_FALSE(m_reader.CheckWordFound());
         }
     }
 }
