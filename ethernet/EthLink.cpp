@@ -1,0 +1,350 @@
+#include "ethernet/EthLink.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "firmware/ImageReader.h"
+#include "params/NetParams.h"
+#include "platform/JobHost.h"
+#include "platform/TimeConstants.h"
+#include "platform/Trace.h"
+#include "serial/FrameCodec.h"
+
+std::string ethmsg::Format(const char* pFormat, const char* pText) {
+    std::string str = pFormat;
+    const size_t nAt = str.find("%s");
+    if (nAt != std::string::npos) str.replace(nAt, 2, pText);
+    return str;
+}
+
+namespace {
+constexpr size_t COMPARE_LEN = 61; // record bytes a write sends from the record
+constexpr uint32_t LEN_NO_DATA = 2;
+constexpr uint32_t LEN_WRITE = 2 + WRITE_DATA_LEN; // 134
+} // namespace
+
+CEthLink::CEthLink(CJobHost* pHost)
+    : m_pHost(pHost), m_strIp(pHost->m_strTargetIp), m_nPort(pHost->m_nTargetPort),
+      m_pFraming(std::make_unique<CEthFraming>()),
+      m_pFrame(std::make_unique<uint8_t[]>(FRAME_BUFFER)) {}
+
+CEthLink::~CEthLink() {
+    if (m_socket.IsOpen()) m_socket.Close();
+    if (m_bStarted) CDatagramSocket::Cleanup();
+}
+
+void CEthLink::Show(const std::string& strText) {
+    m_pHost->Prompts().Message(strText);
+}
+
+void CEthLink::ShowSocketError(const char* pFormat, int nError) {
+    Show(ethmsg::Format(pFormat, m_sockUtil.ErrorText(nError)));
+}
+
+void CEthLink::ClearFrame() {
+    std::memset(m_pFrame.get(), 0, FRAME_BUFFER);
+}
+
+int CEthLink::CheckReply() {
+    return m_pFraming->CheckReply(m_pFrame.get(), m_nReceived);
+}
+
+// --- socket ---------------------------------------------------------------------------
+
+CEthLink::EOpenResult CEthLink::OpenSocket(int nTimeoutMs, EOpen eMode) {
+    if (CDatagramSocket::Startup() != 0) {
+        Show(ethmsg::STARTUP);
+        return EOpenResult::Failed;
+    }
+    m_bStarted = true;
+    if (!m_socket.Open()) {
+        ShowSocketError(eMode == EOpen::Start ? ethmsg::SOCKET_AT_START : ethmsg::SOCKET_AGAIN,
+                        m_socket.LastError());
+        return EOpenResult::Failed;
+    }
+    if (!m_socket.SetRecvTimeout(nTimeoutMs)) {
+        Show(ethmsg::TIMEOUT);
+        return EOpenResult::Failed;
+    }
+    if (!m_socket.Connect(m_strIp, m_nPort)) {
+        ShowSocketError(ethmsg::CONNECT, m_socket.LastError());
+        return EOpenResult::NotConnected;
+    }
+    return EOpenResult::Open;
+}
+
+void CEthLink::CloseSocket(EClose eMsg) {
+    if (m_socket.IsOpen() && !m_socket.Close())
+        ShowSocketError(eMsg == EClose::JobEnd ? ethmsg::CLOSE_AT_END : ethmsg::CLOSE_REOPEN,
+                        m_socket.LastError());
+    if (m_bStarted) {
+        CDatagramSocket::Cleanup();
+        m_bStarted = false;
+    }
+}
+
+bool CEthLink::ReopenSocket() {
+    m_strIp = m_pHost->m_strTargetIp;
+    m_nPort = m_pHost->m_pNetParams->Port();
+    CloseSocket(EClose::Reopen);
+    return OpenSocket(TimeConstants().m_nRecvReopenMs, EOpen::Again) == EOpenResult::Open;
+}
+
+CEthLink::EStep CEthLink::AddressReentry() {
+    NetParams& rec = *m_pHost->m_pNetParams;
+    if (!m_pHost->Prompts().IpAddressDialog(rec)) return EStep::Stop;
+    m_pHost->m_strTargetIp = rec.DottedAt(NetParams::OFS_IP);
+    return ReopenSocket() ? EStep::Retry : EStep::Stop;
+}
+
+// --- exchange forms -------------------------------------------------------------------
+
+bool CEthLink::Exchange(size_t nLen) {
+    TraceFrame(ETraceDir::Sent, m_pFrame.get(), nLen);
+    if (m_socket.Send(m_pFrame.get(), nLen) < 0) {
+        ShowSocketError(ethmsg::SEND, m_socket.LastError());
+        return false;
+    }
+    ClearFrame();
+    const int nLenAsked = m_pHost->m_nRecvLen > 0 ? m_pHost->m_nRecvLen : 0;
+    const int nGot = m_socket.Recv(m_pFrame.get(), FRAME_BUFFER, static_cast<size_t>(nLenAsked));
+    if (nGot < 0) {
+        m_nReceived = 0;
+        ShowSocketError(ethmsg::RECEIVE, m_socket.LastError());
+        return false;
+    }
+    m_nReceived = static_cast<size_t>(nGot);
+    TraceFrame(ETraceDir::Received, m_pFrame.get(), m_nReceived);
+    return true;
+}
+
+bool CEthLink::Poll() {
+    const size_t nLen = m_pFraming->BuildFrame(0, 0, nullptr, m_pFrame.get());
+    if (!Exchange(nLen)) return false;
+    if (CheckReply() != CEthFraming::VALID) {
+        Show(ethmsg::POLL_ERROR);
+        return false;
+    }
+    return true;
+}
+
+bool CEthLink::CommandExchange(uint8_t nCmd, uint32_t nLen, const uint8_t* pData) {
+    const uint8_t nAddr = m_pFrame[frame::OFS_ADDR];
+    ClearFrame();
+    m_pFrame[frame::OFS_ADDR] = nAddr;
+    if (!Poll()) return false;
+    ClearFrame();
+    m_pFrame[frame::OFS_ADDR] = nAddr;
+    const size_t nFrame = m_pFraming->BuildFrame(nCmd, nLen, pData, m_pFrame.get());
+    return nFrame != 0 && Exchange(nFrame);
+}
+
+bool CEthLink::SendOnly(uint8_t nCmd, uint32_t nLen, const uint8_t* pData) {
+    const size_t nFrame = m_pFraming->BuildFrame(nCmd, nLen, pData, m_pFrame.get());
+    if (nFrame == 0) return false;
+    TraceFrame(ETraceDir::Sent, m_pFrame.get(), nFrame);
+    if (m_socket.Send(m_pFrame.get(), nFrame) < 0) {
+        ShowSocketError(ethmsg::SEND, m_socket.LastError());
+        return false;
+    }
+    return true;
+}
+
+bool CEthLink::SendBlock(uint8_t nCmd, uint32_t nLen, const uint8_t* pData) {
+    ClearFrame();
+    m_pFrame[frame::OFS_ADDR] = m_nFlashAddr;
+    const size_t nFrame = m_pFraming->BuildFrame(nCmd, nLen, pData, m_pFrame.get());
+    if (nFrame == 0 || !Exchange(nFrame)) return false;
+    return CheckReply() == CEthFraming::VALID;
+}
+
+bool CEthLink::ReceiveReply() {
+    ClearFrame();
+    const int nLenAsked = m_pHost->m_nRecvLen > 0 ? m_pHost->m_nRecvLen : 0;
+    const int nGot = m_socket.Recv(m_pFrame.get(), FRAME_BUFFER, static_cast<size_t>(nLenAsked));
+    if (nGot < 0) {
+        m_nReceived = 0;
+        return false;
+    }
+    m_nReceived = static_cast<size_t>(nGot);
+    TraceFrame(ETraceDir::Received, m_pFrame.get(), m_nReceived);
+    return CheckReply() == CEthFraming::VALID;
+}
+
+// --- unit operations ------------------------------------------------------------------
+
+bool CEthLink::StepPolls() {
+    ClearFrame();
+    m_pFraming->ResetSequence();
+    m_pFrame[frame::OFS_ADDR] = (*m_pHost->m_pNetParams)[NetParams::OFS_UNIT_COMM_ADDR];
+    Poll(); // only the second poll decides; the first wakes the unit
+    return Poll();
+}
+
+CEthLink::EStep CEthLink::StatusCheck() {
+    m_pFrame[frame::OFS_ADDR] = (*m_pHost->m_pNetParams)[NetParams::OFS_COMM_ADDR];
+    if (!CommandExchange(frame::CMD_STATUS, LEN_NO_DATA, nullptr)) return EStep::OfferAddress;
+    if (CheckReply() != CEthFraming::VALID) return EStep::Retry;
+    const uint8_t* pFrame = m_pFrame.get();
+    if (!frame::StatusConfigSwitch(pFrame) && !frame::StatusPropertiesMode(pFrame)) {
+        Show(ethmsg::SWITCH_OFF);
+        return EStep::Stop;
+    }
+    m_nSerialNo = frame::StatusSerialNo(pFrame);
+    m_bKeysEnabled = frame::StatusKeysEnabled(pFrame);
+    m_bPropertiesMode = frame::StatusPropertiesMode(pFrame);
+    return EStep::Next;
+}
+
+int CEthLink::DecryptReply() {
+    const size_t nCount = frame::DataCount(m_pFrame.get());
+    // Only data that arrived is decrypted; this also keeps the cipher text inside
+    // the buffer, which a count above 250 would otherwise leave.
+    if (nCount < IV_LEN || m_nReceived < frame::OFS_DATA + nCount) return -1;
+    const size_t nPlain = nCount - IV_LEN;
+    uint8_t abPlain[256];
+    uint8_t* pData = m_pFrame.get() + frame::OFS_DATA;
+    CryptPayload(pData + IV_LEN, abPlain, pData, LINK_KEY.data(), nPlain, CRYPT_DECRYPT);
+    std::memcpy(pData, abPlain, nPlain);
+    return static_cast<int>(nPlain);
+}
+
+CEthLink::EStep CEthLink::ReadParams() {
+    NetParams& rec = *m_pHost->m_pNetParams;
+    m_pFrame[frame::OFS_ADDR] = rec[NetParams::OFS_COMM_ADDR];
+    if (!CommandExchange(frame::CMD_READ_PARAMS, LEN_NO_DATA, nullptr)) return EStep::Stop;
+    if (CheckReply() != CEthFraming::VALID) return EStep::Retry;
+    const int nPlain = DecryptReply();
+    if (nPlain < static_cast<int>(PLAIN_READ_MIN)) return EStep::Retry;
+    uint8_t* pPlain = m_pFrame.get() + frame::OFS_DATA;
+    if (m_bPropertiesMode)
+        m_pHost->Prompts().PropertiesDialog(pPlain, static_cast<size_t>(nPlain), m_nSerialNo);
+    UnpackParams(rec, pPlain);
+    m_pHost->m_nTargetPort = rec.Port();
+    return EStep::Next;
+}
+
+CEthLink::EStep CEthLink::WriteParams() {
+    NetParams& rec = *m_pHost->m_pNetParams;
+    uint8_t abPlain[PLAIN_WRITE_LEN] = {};
+    PackParamsEthernet(rec, abPlain);
+    uint8_t abIv[IV_LEN];
+    std::memcpy(abIv, rec.Data() + NetParams::OFS_DES_KEY, IV_LEN);
+    uint8_t abKept[COMPARE_LEN];
+    std::memcpy(abKept, abPlain, COMPARE_LEN);
+    uint8_t abData[WRITE_DATA_LEN];
+    BuildWriteData(abPlain, abIv, abData);
+
+    m_pFrame[frame::OFS_ADDR] = rec[NetParams::OFS_COMM_ADDR];
+    if (!CommandExchange(frame::CMD_WRITE_PARAMS, LEN_WRITE, abData)) return EStep::Stop;
+    if (CheckReply() != CEthFraming::VALID) return EStep::Retry;
+
+    m_pFrame[frame::OFS_ADDR] = rec[NetParams::OFS_UNIT_COMM_ADDR];
+    if (!CommandExchange(frame::CMD_READ_PARAMS, LEN_NO_DATA, nullptr)) return EStep::Stop;
+    // A read-back too short to hold the compared bytes cannot confirm the write.
+    const int nPlain = DecryptReply();
+    const bool bSame = nPlain >= static_cast<int>(COMPARE_LEN) &&
+                       std::memcmp(m_pFrame.get() + frame::OFS_DATA, abKept, COMPARE_LEN) == 0;
+    Show(bSame ? ethmsg::COMPARE_OK : ethmsg::COMPARE_FAILED);
+    return EStep::Next;
+}
+
+bool CEthLink::ResetUnit() {
+    const uint8_t nAddr = (*m_pHost->m_pNetParams)[NetParams::OFS_UNIT_COMM_ADDR];
+    ClearFrame();
+    m_pFrame[frame::OFS_ADDR] = nAddr;
+    if (!Poll()) return false;
+    ClearFrame();
+    m_pFrame[frame::OFS_ADDR] = nAddr;
+    if (!SendOnly(frame::CMD_RESET, LEN_NO_DATA, nullptr)) return false;
+    Show(ethmsg::RESET_DONE);
+    return true;
+}
+
+// --- firmware download ----------------------------------------------------------------
+
+CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
+    const CImageCheck check = ValidateImage(strPath);
+    if (check.m_nResult == CImageReader::ERR_OPEN) {
+        Show(ethmsg::FILE_OPEN);
+        return EFlash::NotStarted;
+    }
+    if (!check.Ok()) {
+        Show(check.FormatErrorMessage());
+        return EFlash::NotStarted;
+    }
+
+    if (!m_socket.SetRecvTimeout(TimeConstants().m_nRecvMs)) {
+        Show(ethmsg::TIMEOUT);
+        return EFlash::NotStarted;
+    }
+    m_nFlashAddr = m_pFrame[frame::OFS_ADDR];
+    m_pFraming->ResetSequence();
+    ClearFrame();
+    m_pFrame[frame::OFS_ADDR] = m_nFlashAddr;
+    if (!Poll()) return EFlash::NotStarted;
+
+    CImageReader reader;
+    bool bRefused = false;
+    const int nResult = reader.Run(
+        strPath,
+        [&](const uint8_t* pBlock, size_t nLen) {
+            if (SendBlock(frame::CMD_LOAD, static_cast<uint32_t>(nLen + 2), pBlock)) return 0;
+            bRefused = true;
+            return frame::ERR_INVALID;
+        },
+        [&](uint64_t nDone, uint64_t nTotal) { m_pHost->Prompts().Progress(nDone, nTotal); });
+    if (bRefused) return EFlash::Interrupted;
+    // The file was validated a moment ago; it can still have changed since.
+    if (nResult == CImageReader::ERR_OPEN) {
+        Show(ethmsg::FILE_OPEN);
+        return EFlash::Interrupted;
+    }
+    if (nResult != CImageReader::OK) {
+        CImageCheck late;
+        late.m_nResult = nResult;
+        late.m_nLine = reader.ErrorLine();
+        late.m_strReason = reader.ErrorReason();
+        Show(late.FormatErrorMessage());
+        return EFlash::Interrupted;
+    }
+
+    ClearFrame();
+    m_pFrame[frame::OFS_ADDR] = m_nFlashAddr;
+    if (!SendOnly(frame::CMD_LOAD, static_cast<uint32_t>(2 + frame::LOAD_HEADER),
+                  frame::END_OF_LOAD))
+        return EFlash::Interrupted;
+    return VerifyFlash(reader.CheckWord());
+}
+
+void CEthLink::Drain() {
+    const auto tEnd = std::chrono::steady_clock::now() +
+                      std::chrono::milliseconds(TimeConstants().m_nDrainLimitMs);
+    while (ReceiveReply() && std::chrono::steady_clock::now() < tEnd) {
+    }
+}
+
+CEthLink::EFlash CEthLink::VerifyFlash(uint16_t nExpected) {
+    for (int nAttempt = 0; nAttempt < VERIFY_ATTEMPTS; ++nAttempt) {
+        Drain();
+        m_pFraming->ResetSequence();
+        ClearFrame();
+        m_pFrame[frame::OFS_ADDR] = m_nFlashAddr;
+        if (!SendOnly(0, 0, nullptr)) return EFlash::SendFailed;
+        if (!ReceiveReply()) continue;
+        if (!SendBlock(frame::CMD_STATUS, LEN_NO_DATA, nullptr)) continue;
+        // The whole status record must have arrived, not only its count.
+        if (frame::DataCount(m_pFrame.get()) != frame::STATUS_COUNT ||
+            m_nReceived < frame::OFS_DATA + frame::STATUS_COUNT)
+            continue;
+        const uint16_t nUnit = frame::StatusCheckWord(m_pFrame.get());
+        if (nUnit == 0) return EFlash::NotChecked;
+        const bool bSame = nUnit == nExpected;
+        m_strResult = bSame ? ethmsg::FLASH_OK : ethmsg::FLASH_CRC;
+        Show(m_strResult);
+        return bSame ? EFlash::Updated : EFlash::CrcMismatch;
+    }
+    m_strResult = ethmsg::FLASH_GONE;
+    Show(m_strResult);
+    return EFlash::Unreachable;
+}

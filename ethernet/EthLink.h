@@ -1,0 +1,213 @@
+#pragma once
+// The Ethernet link of one job: the UDP socket to the unit, the frame buffer and the
+// frame codec, the exchange forms, and the unit operations the Ethernet worker runs
+// from its job loop (status check, parameter read, write with verification, reset,
+// firmware download). Every message goes to the job host's prompts, text exactly as
+// the user reads it.
+//
+// One link lives for one job, on the worker's thread only. The worker runs, per step:
+//
+//   link.StepPolls()                 false: stop
+//   state 0x70: link.StatusCheck()   Next -> 0x91, Retry, Stop,
+//                                    OfferAddress -> link.AddressReentry(): Retry or Stop
+//   state 0x91: link.ReadParams()    Next -> configuration dialog (OK -> 0x92), Retry, Stop
+//   state 0x92: link.WriteParams()   Next -> 0x8F, Retry, Stop
+//   state 0x8F: "Update Successful" dialog, OK -> link.ResetUnit(); then stop
+//   state 0x8E: file choice, start message, link.LoadImage(path); then stop
+//
+// and at its end link.CloseSocket(EClose::JobEnd).
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ethernet/EthFraming.h"
+#include "ethernet/SockUtil.h"
+#include "platform/DatagramSocket.h"
+
+class CJobHost;
+
+// The texts the Ethernet jobs show. A "%s" is filled with the socket error text.
+namespace ethmsg {
+inline constexpr const char* STARTUP = "Winsock startup error\n";
+inline constexpr const char* SOCKET_AT_START = "Unable to get to IP socket - %s\n";
+inline constexpr const char* SOCKET_AGAIN = "Unable to get IP socket - %s\n";
+inline constexpr const char* TIMEOUT = " Can't set time out ";
+inline constexpr const char* CONNECT = "Unable to connect to IP socket - %s\n";
+inline constexpr const char* CLOSE_AT_END = "Problem closing IP socket! - %s\n";
+inline constexpr const char* CLOSE_REOPEN = "Problem closing socket! - %s\n";
+inline constexpr const char* SEND = "Unable to connect to Velor - %s\n";
+inline constexpr const char* RECEIVE =
+    "Unable to connect to Velor - %s.  If problem persists, clear the NVRAM by setting SW2, "
+    "switches 2,4,6,8 on and the rotary switch to F, power Velor off and on, wait for LEDS "
+    "1-4 to flash, then restart procedure.";
+inline constexpr const char* POLL_ERROR = "Error";
+inline constexpr const char* SWITCH_OFF = "SW 3, dipswitch 2 must be ON to configure the Orvik.";
+inline constexpr const char* COMPARE_OK = " The Velor updated successfully";
+inline constexpr const char* COMPARE_FAILED =
+    "!!!!!The Velor update did not compare successfully!!!!";
+inline constexpr const char* RESET_DONE = " The Velor has reset successfully";
+inline constexpr const char* NO_MEMORY = "can't get the enough memory for update packet";
+inline constexpr const char* FLASH_START = "Click 'OK' to start flashing, please wait up to two "
+                                           "minutes.  Do not power Velor off during the update.";
+inline constexpr const char* FILE_OPEN = " File open error ";
+inline constexpr const char* FLASH_OK = "Flash successfully updated";
+inline constexpr const char* FLASH_CRC = "Flash failed - CRC mismatch";
+inline constexpr const char* FLASH_GONE = "Unable to connect to Velor";
+
+// The message with "%s" replaced by the text.
+std::string Format(const char* pFormat, const char* pText);
+} // namespace ethmsg
+
+class CEthLink {
+public:
+    enum class EOpen { Start, Again };    // which "Unable to get ... socket" text to use
+    enum class EClose { JobEnd, Reopen }; // which "Problem closing ..." text to use
+
+    enum class EOpenResult {
+        Open,         // ready
+        NotConnected, // connect failed (message shown); at job start the job goes on
+        Failed,       // startup, socket or time-out failed (message shown)
+    };
+
+    // Outcome of a unit operation, one to one with the job's state table.
+    enum class EStep {
+        Next,         // go on to the next state
+        Retry,        // the unit answered the polls but not the command usably: same state
+        Stop,         // end the job (any message has been shown)
+        OfferAddress, // status request unanswered: offer the IP address dialog
+    };
+
+    // How a download ended. Only Updated means the unit runs the new image.
+    enum class EFlash {
+        NotStarted,  // time-out, first poll or the image file failed: nothing loaded
+        Interrupted, // a block or the end-of-load block was not accepted
+        Updated,     // "Flash successfully updated"
+        CrcMismatch, // "Flash failed - CRC mismatch"
+        NotChecked,  // the unit reports check word 0: nothing is said
+        Unreachable, // "Unable to connect to Velor" after the last attempt
+        SendFailed,  // the poll of an attempt could not be sent (message shown)
+    };
+
+    static constexpr size_t FRAME_BUFFER = CEthFraming::FRAME_BUFFER;
+    static constexpr int VERIFY_ATTEMPTS = 9;
+
+    // Takes the unit's address and port from the host's m_strTargetIp and
+    // m_nTargetPort, and the record, receive length and prompts from the host, which
+    // must outlive the link. Allocates the frame buffer, cleared.
+    explicit CEthLink(CJobHost* pHost);
+    // Releases a socket the job left open, without a message, keeping the startup
+    // count balanced.
+    ~CEthLink();
+    CEthLink(const CEthLink&) = delete;
+    CEthLink& operator=(const CEthLink&) = delete;
+
+    // --- socket -------------------------------------------------------------------
+
+    // Startup, socket, receive time-out (ms) and connect, each failure with its
+    // message. At job start pass TimeConstants().m_nRecvMs and EOpen::Start.
+    EOpenResult OpenSocket(int nTimeoutMs, EOpen eMode);
+    // Closes what was opened: the socket (a failure is shown, nothing else changes)
+    // and the startup. Safe to call when nothing is open.
+    void CloseSocket(EClose eMsg);
+    // The address was entered again: takes the host's m_strTargetIp and the port of
+    // record bytes 8..9, closes, and opens again with TimeConstants().m_nRecvReopenMs.
+    // True when the socket is open and connected.
+    bool ReopenSocket();
+    // OfferAddress answered: the IP address dialog on the host's record. OK sets the
+    // host's m_strTargetIp from record bytes 0..3 and reopens: Retry when that
+    // worked, else Stop. Cancel: Stop.
+    EStep AddressReentry();
+
+    // --- exchange forms (all act on the frame buffer) ------------------------------
+
+    // Sends the nLen bytes standing in the buffer, clears it and receives one
+    // datagram into it. Failures show their message. Any byte count, 0 included, is
+    // success here; the reply check decides whether the reply is usable.
+    bool Exchange(size_t nLen);
+    // Header-only frame with the address byte standing in the buffer, Exchange, reply
+    // check; an invalid reply shows "Error".
+    bool Poll();
+    // Poll, then the command frame, both with the address byte standing in the
+    // buffer; the command's reply stays in the buffer unchecked.
+    bool CommandExchange(uint8_t nCmd, uint32_t nLen, const uint8_t* pData);
+    // Builds a frame with the address byte standing in the buffer and sends it;
+    // nothing is received. A failed send shows "Unable to connect to Velor - %s\n".
+    bool SendOnly(uint8_t nCmd, uint32_t nLen, const uint8_t* pData);
+    // Download form: clear, address byte m_nFlashAddr, build, Exchange, reply check.
+    // True only for a valid reply; an invalid one shows nothing.
+    bool SendBlock(uint8_t nCmd, uint32_t nLen, const uint8_t* pData);
+    // Clear, receive one datagram, reply check. Fails silently.
+    bool ReceiveReply();
+
+    // --- unit operations ----------------------------------------------------------
+
+    // Top of every job step: clear, sequence 0, address byte = record byte 28, two
+    // polls. Only the second poll decides; false means stop.
+    bool StepPolls();
+    // 0x70. On Next the serial number, keys flag and properties mode are kept.
+    EStep StatusCheck();
+    // 0x91. In properties mode the properties dialog runs on the decrypted text first.
+    // On Next the host's record and m_nTargetPort hold what the unit sent. A reply
+    // whose data the frame does not hold, or whose text is shorter than 57 bytes, is
+    // unusable: Retry, the record untouched.
+    EStep ReadParams();
+    // 0x92 and the read-back with its compare message. Next also when the read-back
+    // does not compare (the message says so).
+    EStep WriteParams();
+    // Poll and the reset request, with their messages. True when the request was sent.
+    // The job stops afterwards whatever happened.
+    bool ResetUnit();
+    // The firmware download of one image file. The file is validated whole before
+    // anything is sent: " File open error " for a file that cannot be opened, the
+    // reader's format message for an invalid one. The job stops afterwards.
+    EFlash LoadImage(const std::string& strPath);
+    // The final check after the end-of-load block: up to 9 attempts to read the
+    // unit's check word and compare it with nExpected. Each attempt first drains what
+    // the unit still sends, for at most TimeConstants().m_nDrainLimitMs (plus the
+    // receive in progress).
+    EFlash VerifyFlash(uint16_t nExpected);
+
+    // --- what the job keeps ---------------------------------------------------------
+
+    uint16_t SerialNo() const { return m_nSerialNo; }
+    bool KeysEnabled() const { return m_bKeysEnabled; }
+    bool PropertiesMode() const { return m_bPropertiesMode; }
+    const std::string& Result() const { return m_strResult; }
+    uint8_t FlashAddr() const { return m_nFlashAddr; }
+    const std::string& Ip() const { return m_strIp; }
+    uint16_t Port() const { return m_nPort; }
+    bool IsOpen() const { return m_socket.IsOpen(); }
+    uint8_t* Frame() { return m_pFrame.get(); }
+    size_t Received() const { return m_nReceived; }
+    CEthFraming& Framing() { return *m_pFraming; }
+    // The local port of the socket, for tests that stand in for the unit.
+    uint16_t LocalPort() const { return m_socket.LocalPort(); }
+
+private:
+    void Show(const std::string& strText);
+    void ShowSocketError(const char* pFormat, int nError);
+    void ClearFrame();
+    int CheckReply();
+    // The plain text of a read reply standing in the buffer, decrypted over the reply
+    // data from byte 7; its length, or -1 when the reply is not usable.
+    int DecryptReply();
+    // Removes everything that stands in the socket's receive queue, bounded in time.
+    void Drain();
+
+    CJobHost* m_pHost;
+    std::string m_strIp;
+    uint16_t m_nPort = 0;
+    CDatagramSocket m_socket;
+    CSockUtil m_sockUtil;
+    bool m_bStarted = false; // a startup is outstanding
+    std::unique_ptr<CEthFraming> m_pFraming;
+    std::unique_ptr<uint8_t[]> m_pFrame;
+    size_t m_nReceived = 0; // bytes of the last receive standing in the buffer
+    uint8_t m_nFlashAddr = 0;
+    std::string m_strResult;
+    uint16_t m_nSerialNo = 0;
+    bool m_bKeysEnabled = false;
+    bool m_bPropertiesMode = false;
+};

@@ -1,0 +1,173 @@
+// The link's socket handling and exchange forms against a bare UDP peer; the unit
+// operations run against the simulated unit in tests/e2e.
+
+#include "ethernet/EthLink.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "ScriptedPrompts.h"
+#include "UdpPeer.h"
+#include "platform/JobHost.h"
+#include "platform/TimeConstants.h"
+#include "serial/FrameCodec.h"
+
+namespace {
+
+using Bytes = CUdpPeer::Bytes;
+using EOpenResult = CEthLink::EOpenResult;
+
+const std::string RECV_TIMED_OUT =
+    "Unable to connect to Velor - Connection timed out.  If problem persists, clear the NVRAM "
+    "by setting SW2, switches 2,4,6,8 on and the rotary switch to F, power Velor off and on, "
+    "wait for LEDS 1-4 to flash, then restart procedure.";
+const std::string RECV_RESET =
+    "Unable to connect to Velor - Connection reset by peer.  If problem persists, clear the "
+    "NVRAM by setting SW2, switches 2,4,6,8 on and the rotary switch to F, power Velor off and "
+    "on, wait for LEDS 1-4 to flash, then restart procedure.";
+
+Bytes ValidHeader() {
+    Bytes ab = {0xFE, 0x00, 0x00, 0x00, 0x00};
+    ab[4] = frame::Sum8(ab.data(), 4);
+    return ab;
+}
+
+class EthLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TimeConstants().m_nRecvMs = 100;
+        TimeConstants().m_nRecvReopenMs = 100;
+        m_rec = NetParams::Defaults();
+        m_host.m_pNetParams = &m_rec;
+        m_host.m_strTargetIp = "127.0.0.1";
+        m_nBaseStartups = CDatagramSocket::StartupCount();
+    }
+    void TearDown() override {
+        TimeConstants().Reset();
+        EXPECT_EQ(CDatagramSocket::StartupCount(), m_nBaseStartups);
+    }
+
+    CScriptedPrompts m_prompts;
+    CJobHost m_host{&m_prompts};
+    NetParams m_rec;
+    int m_nBaseStartups = 0;
+};
+
+TEST_F(EthLinkTest, OpenAndCloseKeepStartupBalancedAndCloseOnlyWhatWasOpened) {
+    CUdpPeer peer([](const Bytes&) { return std::vector<Bytes>{}; });
+    m_host.m_nTargetPort = peer.Port();
+    {
+        CEthLink link(&m_host);
+        EXPECT_EQ(link.Ip(), "127.0.0.1");
+        EXPECT_EQ(link.Port(), peer.Port());
+        ASSERT_EQ(link.OpenSocket(TimeConstants().m_nRecvMs, CEthLink::EOpen::Start),
+                  EOpenResult::Open);
+        EXPECT_TRUE(link.IsOpen());
+        EXPECT_EQ(CDatagramSocket::StartupCount(), m_nBaseStartups + 1);
+        link.CloseSocket(CEthLink::EClose::JobEnd);
+        EXPECT_FALSE(link.IsOpen());
+        EXPECT_EQ(CDatagramSocket::StartupCount(), m_nBaseStartups);
+        link.CloseSocket(CEthLink::EClose::JobEnd); // nothing left to close: silent
+    }
+    {
+        // A job that ends without closing still gives its startup back.
+        CEthLink link(&m_host);
+        ASSERT_EQ(link.OpenSocket(100, CEthLink::EOpen::Start), EOpenResult::Open);
+    }
+    EXPECT_TRUE(m_prompts.Log().empty());
+}
+
+TEST_F(EthLinkTest, SocketThatCannotBeCreatedShowsItsMessageForStartAndAgain) {
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    // The lowest free descriptor becomes the limit: the next socket() gets EMFILE.
+    const int fdFree = dup(0);
+    ASSERT_GE(fdFree, 0);
+    close(fdFree);
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(fdFree);
+    CEthLink link(&m_host);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    const EOpenResult eStart = link.OpenSocket(100, CEthLink::EOpen::Start);
+    link.CloseSocket(CEthLink::EClose::JobEnd);
+    const EOpenResult eAgain = link.OpenSocket(100, CEthLink::EOpen::Again);
+    link.CloseSocket(CEthLink::EClose::JobEnd);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    EXPECT_EQ(eStart, EOpenResult::Failed);
+    EXPECT_EQ(eAgain, EOpenResult::Failed);
+    EXPECT_EQ(m_prompts.Log(),
+              (std::vector<std::string>{"Unable to get to IP socket - Too many open files\n",
+                                        "Unable to get IP socket - Too many open files\n"}));
+}
+
+TEST_F(EthLinkTest, RefusedPortFailsBothPollsWithResetByPeer) {
+    uint16_t nClosed;
+    {
+        CUdpPeer gone([](const Bytes&) { return std::vector<Bytes>{}; });
+        nClosed = gone.Port();
+    }
+    m_host.m_nTargetPort = nClosed;
+    CEthLink link(&m_host);
+    ASSERT_EQ(link.OpenSocket(2000, CEthLink::EOpen::Start), EOpenResult::Open);
+    EXPECT_FALSE(link.StepPolls());
+    EXPECT_EQ(m_prompts.Log(), (std::vector<std::string>{RECV_RESET, RECV_RESET}));
+    link.CloseSocket(CEthLink::EClose::JobEnd);
+}
+
+TEST_F(EthLinkTest, EmptyDatagramIsReceivedAndRejectedByThePoll) {
+    CUdpPeer peer([](const Bytes&) { return std::vector<Bytes>{Bytes{}}; });
+    m_host.m_nTargetPort = peer.Port();
+    CEthLink link(&m_host);
+    ASSERT_EQ(link.OpenSocket(2000, CEthLink::EOpen::Start), EOpenResult::Open);
+    link.Frame()[1] = 0x42; // a leftover the receive must clear
+    const size_t nLen = link.Framing().BuildFrame(0, 0, nullptr, link.Frame());
+    ASSERT_TRUE(link.Exchange(nLen));
+    EXPECT_EQ(link.Received(), 0u);
+    EXPECT_EQ(link.Frame()[1], 0);
+    EXPECT_FALSE(link.Poll());
+    EXPECT_EQ(m_prompts.Log(), (std::vector<std::string>{"Error"}));
+    EXPECT_EQ(link.Framing().Sequence(), 0u);
+}
+
+TEST_F(EthLinkTest, AddressReentryReopensAtTheNewAddressWithTheLongerTimeOut) {
+    CUdpPeer first([](const Bytes&) { return std::vector<Bytes>{}; });
+    CUdpPeer second([](const Bytes&) { return std::vector<Bytes>{ValidHeader()}; });
+    m_host.m_nTargetPort = first.Port();
+    m_prompts.m_fnIpAddress = [&](NetParams& rec) {
+        rec.SetDottedAt(NetParams::OFS_IP, "127.0.0.1");
+        rec.SetPort(second.Port());
+    };
+    TimeConstants().m_nRecvReopenMs = 300;
+    CEthLink link(&m_host);
+    ASSERT_EQ(link.OpenSocket(TimeConstants().m_nRecvMs, CEthLink::EOpen::Start),
+              EOpenResult::Open);
+    EXPECT_EQ(link.StatusCheck(), CEthLink::EStep::OfferAddress);
+    m_prompts.Clear();
+    m_host.m_strTargetIp = "stale"; // the link took its copy at the start
+
+    ASSERT_EQ(link.AddressReentry(), CEthLink::EStep::Retry);
+    EXPECT_EQ(m_host.m_strTargetIp, "127.0.0.1");
+    EXPECT_EQ(link.Port(), second.Port());
+    EXPECT_EQ(CDatagramSocket::StartupCount(), m_nBaseStartups + 1);
+    EXPECT_TRUE(link.StepPolls());
+    EXPECT_EQ(second.Received().size(), 2u);
+
+    // The reopened socket waits the longer time-out: 300 ms, not 100.
+    CUdpPeer silent([](const Bytes&) { return std::vector<Bytes>{}; });
+    m_prompts.m_fnIpAddress = [&](NetParams& rec) { rec.SetPort(silent.Port()); };
+    ASSERT_EQ(link.AddressReentry(), CEthLink::EStep::Retry);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(link.Poll());
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(290));
+
+    m_prompts.Answer("IpAddress", false);
+    EXPECT_EQ(link.AddressReentry(), CEthLink::EStep::Stop);
+    EXPECT_EQ(m_prompts.Log(), (std::vector<std::string>{"[IpAddress] OK", "[IpAddress] OK",
+                                                         RECV_TIMED_OUT, "[IpAddress] Cancel"}));
+    link.CloseSocket(CEthLink::EClose::JobEnd);
+}
+
+} // namespace
