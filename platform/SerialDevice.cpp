@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -68,6 +70,14 @@ bool ParseOnOff(const std::string& str, bool& b) {
     else
         return false;
     return true;
+}
+
+// Unix 98 pseudo-terminal slaves have majors 136..143.
+bool IsPseudoTerminal(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned nMajor = major(st.st_rdev);
+    return nMajor >= 136 && nMajor <= 143;
 }
 
 // Milliseconds from now until t, never negative.
@@ -203,9 +213,18 @@ int CSerialDevice::SetLineMode(const SLineMode& mode) {
     tio.c_cc[VTIME] = 0;
     ::cfsetispeed(&tio, nSpeed);
     ::cfsetospeed(&tio, nSpeed);
-    // tcsetattr succeeds when any part of the change took; a pseudo-terminal drops
-    // parity and that must not count against the line.
-    if (::tcsetattr(m_fd, TCSANOW, &tio) != 0) return errno;
+    if (::tcsetattr(m_fd, TCSANOW, &tio) != 0) {
+        // The C library reports a parity the terminal did not keep as EINVAL. A
+        // pseudo-terminal never keeps it, and has no line for it to matter on.
+        const int nError = errno;
+        termios now{};
+        if (nError != EINVAL || !(tio.c_cflag & PARENB) || !IsPseudoTerminal(m_fd) ||
+            ::tcgetattr(m_fd, &now) != 0)
+            return nError;
+        constexpr tcflag_t PARITY = PARENB | PARODD;
+        if ((now.c_cflag & ~PARITY) != (tio.c_cflag & ~PARITY) || cfgetospeed(&now) != nSpeed)
+            return nError;
+    }
     return OK;
 }
 

@@ -30,11 +30,9 @@ const char* const MSG_NOT_RESET = "Orvik did not reset";
 constexpr int DATA_BITS = 8;
 constexpr int STOP_BITS = 1;
 
-// Codes a transaction gets from the unit's side of the line, as opposed to the
-// port refusing to carry the request at all.
-bool IsUnitSide(int nCode) {
-    return nCode == frame::ERR_NO_REPLY || nCode == frame::ERR_SHORT ||
-           nCode == frame::ERR_INVALID || nCode == frame::ERR_RESYNC;
+// The request never left: no port, or the port took fewer bytes than the frame.
+bool NeverSent(int nCode) {
+    return nCode == serialdev::ERR_WRITE_SHORT || nCode == serialdev::ERR_NOT_OPEN;
 }
 
 } // namespace
@@ -322,8 +320,8 @@ int CSerlComm::ResetUnit() {
         Show(MSG_NOT_RESET);
         return 0;
     }
-    // A unit that resets falls silent. A request the port never carried reset nothing.
-    if (!IsUnitSide(nResult)) {
+    // A unit that resets falls silent; but a request the port never carried reset nothing.
+    if (NeverSent(nResult)) {
         Show(MSG_NOT_RESET);
         return nResult;
     }

@@ -360,3 +360,190 @@ TEST_F(SerlCommPorts, OpenAndLineFailuresShowTheirMessage) {
               (std::vector<std::string>{"Unable to open port", "Unable to open port",
                                         "Unable to set serial port parameters"}));
 }
+
+// ---- unit operations on replies a well-behaved unit never sends ----
+
+namespace {
+
+Bytes StatusRecord() {
+    Bytes ab(frame::STATUS_COUNT, 0);
+    ab[frame::ST_SERIAL_NO] = 0x34;
+    ab[frame::ST_SERIAL_NO + 1] = 0x12;
+    ab[frame::ST_SWITCH] = frame::ST_SWITCH_BIT;
+    return ab;
+}
+
+// The data of a read reply: a vector, then nPlain bytes of the record's plain text.
+Bytes ReadData(const NetParams& rec, size_t nPlain) {
+    uint8_t abPlain[PLAIN_WRITE_LEN];
+    PackParamsEthernet(rec, abPlain);
+    Bytes ab(IV_LEN + nPlain);
+    for (size_t i = 0; i < IV_LEN; ++i)
+        ab[i] = static_cast<uint8_t>(0xA0 + i);
+    CryptPayload(abPlain, ab.data() + IV_LEN, ab.data(), LINK_KEY.data(), nPlain, CRYPT_ENCRYPT);
+    return ab;
+}
+
+NetParams Record(const char* pszIp) {
+    NetParams rec = NetParams::Defaults();
+    rec.SetDottedAt(NetParams::OFS_IP, pszIp);
+    rec[NetParams::OFS_DES_KEY] = 0x42;
+    return rec;
+}
+
+class SerlCommScriptedUnit : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TimeConstants().m_nSerialReadMs = READ_MS;
+        TimeConstants().m_nSerialRetryPauseMs = 10;
+        m_peer.Start([this](const Bytes& request, size_t) -> Bytes {
+            if (request[frame::OFS_LEN] == 0) return EmptyReply();
+            std::lock_guard lock(m_mutex);
+            const uint8_t nCmd = request[frame::OFS_CMD];
+            if (nCmd == frame::CMD_READ_PARAMS && !m_reads.empty()) {
+                Bytes reply = m_reads.front();
+                if (m_reads.size() > 1) m_reads.erase(m_reads.begin());
+                return reply;
+            }
+            if (nCmd == frame::CMD_STATUS) return m_status;
+            if (nCmd == frame::CMD_RESET) return {};
+            return ReplyFrame(frame::CTL_DATA_SUM, nCmd, {});
+        });
+    }
+    void TearDown() override {
+        m_peer.Stop();
+        TimeConstants().Reset();
+    }
+    // Replies to the next reads, in order; the last one is repeated.
+    void Reads(std::vector<Bytes> replies) {
+        std::lock_guard lock(m_mutex);
+        m_reads = std::move(replies);
+    }
+
+    CPtyPeer m_peer;
+    CScriptedPrompts m_prompts;
+    ScpParams m_scp = ScpParams::Defaults();
+    CSerlComm m_link{&m_scp, &m_prompts, m_peer.SlavePath()};
+    std::mutex m_mutex;
+    std::vector<Bytes> m_reads;
+    Bytes m_status = ReplyFrame(frame::CTL_DATA_SUM, frame::CMD_STATUS, StatusRecord());
+};
+
+} // namespace
+
+TEST_F(SerlCommScriptedUnit, ReadsThatCannotFillTheRecordLeaveItUntouched) {
+    const NetParams unit = Record("10.0.0.7");
+    NetParams rec;
+    struct {
+        const char* pszName;
+        Bytes reply;
+    } cases[] = {
+        {"count 0", ReplyFrame(frame::CTL_DATA_SUM, 0x91, {})},
+        {"count below 8", ReplyFrame(frame::CTL_DATA_SUM, 0x91, Bytes(5, 1))},
+        {"56 bytes of plain text", ReplyFrame(frame::CTL_DATA_SUM, 0x91, ReadData(unit, 56))},
+        {"no data part", EmptyReply()},
+    };
+    for (const auto& c : cases) {
+        Reads({c.reply});
+        EXPECT_EQ(m_link.ReadParams(), 1) << c.pszName;
+        m_link.GetParams(&rec);
+        EXPECT_EQ(rec, NetParams{}) << c.pszName;
+    }
+    EXPECT_TRUE(m_prompts.Messages().empty()); // the worker says what it means
+
+    // 57 bytes are enough; the 16-bit fields come big-endian.
+    Reads({ReplyFrame(frame::CTL_DATA_SUM, 0x91, ReadData(unit, 57))});
+    EXPECT_EQ(m_link.ReadParams(), 0);
+    m_link.GetParams(&rec);
+    EXPECT_EQ(rec.DottedAt(NetParams::OFS_IP), "10.0.0.7");
+    EXPECT_EQ(rec.Port(), 3001);
+}
+
+TEST_F(SerlCommScriptedUnit, FailedReadBackIsNotDecrypted) {
+    const NetParams first = Record("10.0.0.1");
+    const NetParams second = Record("10.0.0.2");
+    // The read-back arrives whole and decryptable, but its data sum is wrong every time.
+    Bytes garbled = ReplyFrame(frame::CTL_DATA_SUM, 0x91, ReadData(second, 124));
+    garbled.back() ^= 0x01;
+    Reads({ReplyFrame(frame::CTL_DATA_SUM, 0x91, ReadData(first, 124)), garbled});
+    ASSERT_EQ(m_link.ReadParams(), 0);
+    NetParams rec;
+    m_link.GetParams(&rec);
+    m_link.SetParams(&rec);
+    EXPECT_EQ(m_link.WriteParams(), frame::ERR_INVALID);
+    EXPECT_EQ(m_prompts.Messages(),
+              (std::vector<std::string>{"Orvik not responding",
+                                        "Communication Error, Orvik did not update"}));
+    NetParams after;
+    m_link.GetParams(&after);
+    EXPECT_EQ(after.DottedAt(NetParams::OFS_IP), "10.0.0.1");
+}
+
+TEST_F(SerlCommScriptedUnit, StatusReplyWithoutTheRecordIsNotBelieved) {
+    m_link.m_nSerialNo = 77;
+    {
+        std::lock_guard lock(m_mutex);
+        m_status = ReplyFrame(frame::CTL_DATA_SUM, frame::CMD_STATUS, Bytes(20, 0xFF));
+    }
+    EXPECT_EQ(m_link.CheckUnit(), frame::ERR_SHORT);
+    EXPECT_EQ(m_prompts.Messages(), std::vector<std::string>{"Orvik not responding"});
+    EXPECT_EQ(m_link.m_nSerialNo, 77u);
+
+    m_prompts.Clear();
+    {
+        std::lock_guard lock(m_mutex);
+        m_status = ReplyFrame(frame::CTL_DATA_SUM, frame::CMD_STATUS, StatusRecord());
+    }
+    EXPECT_EQ(m_link.CheckUnit(), 0);
+    EXPECT_EQ(m_link.m_nSerialNo, 0x1234u);
+    EXPECT_TRUE(m_prompts.Messages().empty());
+}
+
+TEST_F(SerlCommScriptedUnit, ResetThatNeverReachedTheLineIsNotReportedAsDone) {
+    // The cable goes as the reset request is about to leave: it cannot be written, so
+    // the unit did not reset.
+    SetTraceSink([this](ETraceDir eDir, const uint8_t* p, size_t n) {
+        if (eDir == ETraceDir::Sent && n > frame::OFS_CMD && p[frame::OFS_CMD] == frame::CMD_RESET)
+            m_peer.CloseMaster();
+    });
+    const int nResult = m_link.ResetUnit();
+    SetTraceSink({});
+    EXPECT_EQ(nResult, serialdev::ERR_WRITE_SHORT);
+    EXPECT_EQ(m_prompts.Messages(), std::vector<std::string>{"Orvik did not reset"});
+}
+
+// The one test that runs on the real time-outs.
+TEST(SerlCommDefaults, RealTimeOutsAreInForce) {
+    TimeConstants().Reset();
+    EXPECT_EQ(TimeConstants().m_nSerialReadMs, 500);
+    EXPECT_EQ(TimeConstants().m_nSerialWriteMs, 500);
+    EXPECT_EQ(TimeConstants().m_nSerialRetryPauseMs, 500);
+
+    CPtyPeer peer;
+    std::atomic<bool> bGarble{false};
+    peer.Start([&](const Bytes& request, size_t) -> Bytes {
+        if (request[frame::OFS_LEN] == 0) return EmptyReply();
+        return bGarble ? Bytes{0xFD, 0, 0, 0, 0xFD} : Bytes{};
+    });
+    CScriptedPrompts prompts;
+    ScpParams scp = ScpParams::Defaults();
+    CSerlComm link(&scp, &prompts, peer.SlavePath());
+    ASSERT_EQ(link.Connect(), 0);
+    uint8_t abFrame[frame::MAX_FRAME];
+    uint8_t abReply[CSerlComm::REPLY_SIZE];
+    const size_t nLen = link.BuildFrame(abFrame, nullptr, frame::CMD_STATUS, 2);
+
+    // Silence: one header read of 500 ms.
+    auto t = Clock::now();
+    EXPECT_EQ(link.TryOnce(abFrame, abReply, nLen), frame::ERR_NO_REPLY);
+    EXPECT_GE(MsSince(t), 490);
+    EXPECT_LT(MsSince(t), 900);
+
+    // A bad reply comes at once and is followed by the 500 ms pause.
+    bGarble = true;
+    t = Clock::now();
+    EXPECT_EQ(link.TryOnce(abFrame, abReply, nLen), frame::ERR_INVALID);
+    EXPECT_GE(MsSince(t), 490);
+    EXPECT_LT(MsSince(t), 900);
+    peer.Stop();
+}
