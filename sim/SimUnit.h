@@ -12,46 +12,59 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "params/NetParams.h"
 
 struct SSimFaults {
-    bool m_bSilent = false;           // answer nothing
-    int m_nSilentAfterFrames = -1;    // answer the first N frames, then nothing (-1: off)
-    int m_nGarbleEvery = 0;           // garble every Nth reply (1: every one; 0: off)
-    bool m_bHighBits = false;         // set control bits 0xE0 in every reply
-    int m_nResyncReplies = 0;         // the next N replies ask for resynchronisation (0x10)
-    bool m_bRejectLoad = false;       // answer the end-of-load block (load rejected)
-    bool m_bWrongCheckWord = false;   // report a check word other than the loaded one
-    bool m_bCheckWordZero = false;    // report check word 0
-    int m_nStatusCount = 46;          // data count of the status reply
-    bool m_bSwitchOff = false;        // configuration switch (status byte 36 bit 1) off
-    bool m_bPropertiesMode = false;   // status byte 37 = 8
-    bool m_bAnswerReset = false;      // answer the reset request instead of restarting
-    bool m_bStoreMismatch = false;    // store something other than what was written
-    int m_nStopAfterLoadBlocks = -1;  // accept N load blocks, then fall silent (-1: off)
-    bool m_bPollsOnly = false;        // answer empty frames, never a command
-    int m_nReplyDelayMs = 0;          // wait before every reply
-    int m_nOversizeReply = 0;         // UDP: pad every reply datagram to this size (300, 600)
-    int m_nUnsolicitedMs = 0;         // UDP: send a valid frame to the last peer every N ms
+    bool m_bSilent = false;          // answer nothing
+    int m_nSilentAfterFrames = -1;   // answer the first N frames, then nothing (-1: off)
+    int m_nGarbleEvery = 0;          // garble every Nth reply (1: every one; 0: off)
+    bool m_bHighBits = false;        // set control bits 0xE0 in every reply
+    int m_nResyncReplies = 0;        // the next N replies ask for resynchronisation (0x10)
+    bool m_bRejectLoad = false;      // answer the end-of-load block (load rejected)
+    bool m_bWrongCheckWord = false;  // report a check word other than the loaded one
+    bool m_bCheckWordZero = false;   // report check word 0
+    int m_nStatusCount = 46;         // data count of the status reply
+    bool m_bSwitchOff = false;       // configuration switch (status byte 36 bit 1) off
+    bool m_bPropertiesMode = false;  // status byte 37 = 8
+    bool m_bAnswerReset = false;     // answer the reset request instead of restarting
+    bool m_bStoreMismatch = false;   // store something other than what was written
+    int m_nStopAfterLoadBlocks = -1; // accept N load blocks, then fall silent (-1: off)
+    bool m_bPollsOnly = false;       // answer empty frames, never a command
+    int m_nReplyDelayMs = 0;         // wait before every reply
+    int m_nOversizeReply = 0;        // UDP: pad every reply datagram to this size (300, 600)
+    int m_nUnsolicitedMs = 0;        // UDP: send a valid frame to the last peer every N ms
 };
 
+// Sequence rule of the unit: after a restart (power-on, reset request, accepted load)
+// its first reply asks for resynchronisation (control 0x10) and it then expects
+// sequence 0. It executes a request whose sequence is 0, equal to the last one it
+// executed (a retransmission, executed again) or the next one; anything else is
+// refused with a resynchronisation reply, after which it expects 0 again. The same
+// holds after a resynchronisation reply injected by m_nResyncReplies. Each link
+// keeps its own sequence, as a unit's serial port and network interface do.
+
 struct SSimOptions {
-    bool m_bPty = false;              // create a pseudo-terminal pair
-    std::string m_strDevice;          // or open this serial device instead
+    bool m_bPty = false;     // create a pseudo-terminal pair
+    std::string m_strDevice; // or open this serial device instead
     bool m_bUdp = false;
     std::string m_strUdpHost = "127.0.0.1";
-    uint16_t m_nUdpPort = 3001;       // 0: any free port (see CSimServer::UdpPort)
-    int m_nBaud = 0;                  // pace serial output at this line rate (0: no pacing)
-    bool m_bParity = true;            // 11 bits a character with parity, 10 without
-    bool m_bTrace = false;            // print every frame in hex with direction on stderr
+    uint16_t m_nUdpPort = 3001; // 0: any free port (see CSimServer::UdpPort)
+    int m_nBaud = 0;            // pace serial output at this line rate (0: no pacing)
+    bool m_bParity = true;      // 11 bits a character with parity, 10 without
+    bool m_bTrace = false;      // print every frame in hex with direction on stderr
     uint16_t m_nSerialNo = 0x1234;
     bool m_bKeysEnabled = true;
+    bool m_bResyncOnRestart = true; // first reply after a restart asks for resynchronisation
+    bool m_bSerialKeepsScp = false; // a serial write leaves 24..28 (sent as zeros) unchanged
     NetParams m_params = DefaultParams();
     SSimFaults m_faults;
 
-    static NetParams DefaultParams(); // 192.168.0.132/24, port 3001, non-zero keys
+    // 192.168.0.132/24, gateway 192.168.0.1, port 3001, timeout 30, non-zero keys,
+    // SCP bytes 0C 40 01 00 01 (115200, encryption, auto backup, comm address 1).
+    static NetParams DefaultParams();
 };
 
 // The unit model. Not thread-safe on its own; CSimServer serialises access.
@@ -61,33 +74,70 @@ public:
 
     explicit CSimUnit(const SSimOptions& options = {});
 
+    enum ELink { LINK_SERIAL = 0, LINK_UDP = 1, LINK_COUNT = 2 };
+
     // One complete request frame in, zero or more reply frames out.
-    std::vector<std::vector<uint8_t>> Handle(const uint8_t* pFrame, size_t nLen);
+    std::vector<std::vector<uint8_t>> Handle(const uint8_t* pFrame, size_t nLen) {
+        return Handle(pFrame, nLen, LINK_SERIAL);
+    }
+    std::vector<std::vector<uint8_t>> Handle(const uint8_t* pFrame, size_t nLen, ELink eLink);
 
     SSimFaults& Faults() { return m_faults; }
+    // Replaces the faults and restarts their counters (frames, replies, load blocks).
+    void SetFaults(const SSimFaults& faults);
+    // A power cycle: the next reply asks for resynchronisation, the next load erases.
+    void Restart();
 
     const NetParams& Params() const { return m_params; }
     void SetParams(const NetParams& rec) { m_params = rec; }
     uint16_t SerialNo() const { return m_nSerialNo; }
-    uint16_t CheckWord() const;               // what the status reply reports
+    uint16_t CheckWord() const; // what the status reply reports
     const std::vector<uint8_t>& Memory() const { return m_memory; }
     uint32_t MemoryCrc32() const;
     uint32_t Restarts() const { return m_nRestarts; }
-    uint32_t FrameCount(int nCommand) const;  // -1: empty frames
+    uint32_t FrameCount(int nCommand) const;              // -1: empty frames
+    uint32_t InvalidFrames() const { return m_nInvalid; } // handed in but not a valid request
+    std::vector<uint8_t> StatusData() const; // the status record as the unit reports it
     uint32_t LoadBlocks() const { return m_nLoadBlocks; }
     // Address ranges written since start: [first, last] inclusive.
     std::vector<std::pair<uint32_t, uint32_t>> WrittenRanges() const;
     std::string StateJson() const;
 
 private:
-    struct SImpl;
-    std::shared_ptr<SImpl> m_pImpl;
+    std::vector<uint8_t> Reply(const uint8_t* pRequest, uint8_t nControl, const uint8_t* pData,
+                               size_t nCount) const;
+    std::optional<std::vector<uint8_t>> Execute(const uint8_t* pFrame, ELink eLink);
+    std::optional<std::vector<uint8_t>> Load(const uint8_t* pFrame);
+    void StoreWrite(const uint8_t* pPlain, ELink eLink);
+    uint16_t LoadedCheckWord() const;
+
     SSimFaults m_faults;
     NetParams m_params;
     uint16_t m_nSerialNo = 0;
+    bool m_bKeysEnabled = true;
+    bool m_bResyncOnRestart = true;
+    bool m_bSerialKeepsScp = false;
     std::vector<uint8_t> m_memory;
     uint32_t m_nRestarts = 0;
     uint32_t m_nLoadBlocks = 0;
+    uint32_t m_nInvalid = 0;
+    uint32_t m_anFrames[257] = {}; // by command byte; [256] empty frames
+
+    // Sequence state, per link.
+    bool m_abResyncPending[LINK_COUNT] = {};
+    bool m_abHaveLast[LINK_COUNT] = {};
+    uint32_t m_anLastSeq[LINK_COUNT] = {};
+
+    // Load state: erased at the first block after a restart; the check-word points
+    // written since then.
+    bool m_bLoadStarted = false;
+    bool m_abPointWritten[4][2] = {};
+    std::vector<std::pair<uint32_t, uint32_t>> m_ranges; // sorted, merged
+
+    // Fault counters, restarted by SetFaults.
+    uint32_t m_nFaultFrames = 0;
+    uint32_t m_nFaultReplies = 0;
+    uint32_t m_nFaultLoadBlocks = 0;
 };
 
 // Serves one unit over the chosen transports on a thread of its own.
@@ -98,11 +148,16 @@ public:
     bool Start(const SSimOptions& options, std::string* pError = nullptr);
     void Stop();
 
-    std::string PtyPath() const;   // the side the utility opens
-    uint16_t UdpPort() const;      // the bound port
+    std::string PtyPath() const; // the side the utility opens
+    uint16_t UdpPort() const;    // the bound port
 
     void SetFaults(const SSimFaults& faults);
     SSimFaults Faults() const;
+
+    // The unit's state (StateJson) plus the transports: pty path, UDP port, bytes of
+    // the serial stream dropped as not belonging to a valid frame.
+    std::string StateJson();
+    uint64_t DroppedBytes() const; // serial bytes that were not part of a valid frame
 
     // Runs fn on the unit with the server's lock held.
     template <class F> auto WithUnit(F fn) {
@@ -113,6 +168,6 @@ public:
 private:
     struct SImpl;
     std::unique_ptr<SImpl> m_pImpl;
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::unique_ptr<CSimUnit> m_pUnit;
 };

@@ -1,0 +1,312 @@
+#include "sim/SimUnit.h"
+
+#include <openssl/rand.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "serial/FrameCodec.h"
+
+namespace {
+
+constexpr size_t EMPTY_INDEX = 256;
+// The memory words the check word is taken from, highest first.
+constexpr uint32_t CHECK_POINTS[4] = {0x7FFFE, 0x3FFFE, 0x1FFFE, 0xFFFE};
+constexpr uint16_t ERASED_WORD = 0xFFFF;
+constexpr uint8_t ERASED = 0xFF;
+
+// A request is valid when its layout, both sums and its count agree.
+bool ValidRequest(const uint8_t* p, size_t n) {
+    if (n < frame::HEADER_LEN || p[0] != frame::START) return false;
+    if (frame::Sum8(p, 4) != p[frame::OFS_HSUM]) return false;
+    const size_t nLen = p[frame::OFS_LEN];
+    if (nLen == 0) return true;
+    if (nLen < 3 || n < frame::HEADER_LEN + nLen) return false;
+    if (static_cast<size_t>(p[frame::OFS_COUNT]) + 3 != nLen) return false;
+    return frame::Sum8(p, frame::HEADER_LEN + nLen - 1) == p[frame::HEADER_LEN + nLen - 1];
+}
+
+void PutSums(std::vector<uint8_t>& ab) {
+    ab[frame::OFS_HSUM] = frame::Sum8(ab.data(), 4);
+    if (ab.size() > frame::HEADER_LEN) ab.back() = frame::Sum8(ab.data(), ab.size() - 1);
+}
+
+} // namespace
+
+NetParams SSimOptions::DefaultParams() {
+    NetParams rec;
+    rec.SetDottedAt(NetParams::OFS_IP, "192.168.0.132");
+    rec.SetDottedAt(NetParams::OFS_MASK, "255.255.255.0");
+    rec.SetDottedAt(NetParams::OFS_GATEWAY, "192.168.0.1");
+    rec.SetPort(3001);
+    rec.SetTimeout(30);
+    static const uint8_t s_des[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+    static const uint8_t s_tdes1[8] = {0x13, 0x57, 0x9B, 0xDF, 0x02, 0x46, 0x8A, 0xCE};
+    static const uint8_t s_tdes2[8] = {0xF0, 0xE1, 0xD2, 0xC3, 0xB4, 0xA5, 0x96, 0x87};
+    static const uint8_t s_tdes3[8] = {0x0F, 0x1E, 0x2D, 0x3C, 0x4B, 0x5A, 0x69, 0x78};
+    // 115200 baud with parity, encryption on, auto database backup, comm address 1.
+    static const uint8_t s_scp[5] = {0x0C, 0x40, 0x01, 0x00, 0x01};
+    std::memcpy(rec.Data() + NetParams::OFS_DES_KEY, s_des, 8);
+    std::memcpy(rec.Data() + NetParams::OFS_TDES_KEY1, s_tdes1, 8);
+    std::memcpy(rec.Data() + NetParams::OFS_TDES_KEY2, s_tdes2, 8);
+    std::memcpy(rec.Data() + NetParams::OFS_TDES_KEY3, s_tdes3, 8);
+    std::memcpy(rec.Data() + NetParams::OFS_SCP_PROPS, s_scp, 5);
+    return rec;
+}
+
+CSimUnit::CSimUnit(const SSimOptions& options)
+    : m_faults(options.m_faults), m_params(options.m_params), m_nSerialNo(options.m_nSerialNo),
+      m_bKeysEnabled(options.m_bKeysEnabled), m_bResyncOnRestart(options.m_bResyncOnRestart),
+      m_bSerialKeepsScp(options.m_bSerialKeepsScp), m_memory(MEMORY_SIZE, ERASED) {
+    // Power-on is a restart like any other, but not counted as one.
+    Restart();
+    m_nRestarts = 0;
+}
+
+void CSimUnit::SetFaults(const SSimFaults& faults) {
+    m_faults = faults;
+    m_nFaultFrames = 0;
+    m_nFaultReplies = 0;
+    m_nFaultLoadBlocks = 0;
+}
+
+void CSimUnit::Restart() {
+    ++m_nRestarts;
+    for (int i = 0; i < LINK_COUNT; ++i) {
+        m_abResyncPending[i] = m_bResyncOnRestart;
+        m_abHaveLast[i] = false;
+    }
+    m_bLoadStarted = false;
+}
+
+uint32_t CSimUnit::FrameCount(int nCommand) const {
+    if (nCommand == -1) return m_anFrames[EMPTY_INDEX];
+    if (nCommand < 0 || nCommand > 255) return 0;
+    return m_anFrames[nCommand];
+}
+
+std::vector<uint8_t> CSimUnit::Reply(const uint8_t* pRequest, uint8_t nControl,
+                                     const uint8_t* pData, size_t nCount) const {
+    std::vector<uint8_t> ab;
+    if (!pRequest[frame::OFS_LEN] && !pData) {
+        ab = {frame::START, pRequest[frame::OFS_ADDR], 0, nControl, 0};
+    } else {
+        ab.resize(nCount + 8);
+        ab[0] = frame::START;
+        ab[frame::OFS_ADDR] = pRequest[frame::OFS_ADDR];
+        ab[frame::OFS_LEN] = static_cast<uint8_t>(nCount + 3);
+        ab[frame::OFS_CONTROL] = static_cast<uint8_t>(nControl | frame::CTL_DATA_SUM);
+        ab[frame::OFS_CMD] = pRequest[frame::OFS_LEN] ? pRequest[frame::OFS_CMD] : 0;
+        ab[frame::OFS_COUNT] = static_cast<uint8_t>(nCount);
+        if (nCount) std::memcpy(ab.data() + frame::OFS_DATA, pData, nCount);
+    }
+    PutSums(ab);
+    return ab;
+}
+
+std::vector<std::vector<uint8_t>> CSimUnit::Handle(const uint8_t* pFrame, size_t nLen,
+                                                   ELink eLink) {
+    if (!pFrame || !ValidRequest(pFrame, nLen)) {
+        ++m_nInvalid;
+        return {};
+    }
+    const bool bCommand = pFrame[frame::OFS_LEN] != 0;
+    ++m_anFrames[bCommand ? pFrame[frame::OFS_CMD] : EMPTY_INDEX];
+    ++m_nFaultFrames;
+
+    if (m_faults.m_bSilent) return {};
+    if (m_faults.m_nSilentAfterFrames >= 0 &&
+        m_nFaultFrames > static_cast<uint32_t>(m_faults.m_nSilentAfterFrames))
+        return {};
+    if (m_faults.m_nStopAfterLoadBlocks >= 0 &&
+        m_nFaultLoadBlocks >= static_cast<uint32_t>(m_faults.m_nStopAfterLoadBlocks))
+        return {};
+    if (m_faults.m_bPollsOnly && bCommand) return {};
+
+    std::optional<std::vector<uint8_t>> reply;
+    // Bit 0 of a request's control byte only says a command is present; the rest
+    // is the sequence, and stray bits make it one the unit cannot accept.
+    const uint32_t nSeq = pFrame[frame::OFS_CONTROL] & ~frame::CTL_COMMAND & 0xFF;
+    bool& bHaveLast = m_abHaveLast[eLink];
+    uint32_t& nLastSeq = m_anLastSeq[eLink];
+    const bool bSeqOk =
+        nSeq == 0 || (bHaveLast && (nSeq == nLastSeq || nSeq == frame::NextSequence(nLastSeq)));
+    if (m_abResyncPending[eLink] || m_faults.m_nResyncReplies > 0 || !bSeqOk) {
+        m_abResyncPending[eLink] = false;
+        if (m_faults.m_nResyncReplies > 0) --m_faults.m_nResyncReplies;
+        bHaveLast = false;
+        reply =
+            std::vector<uint8_t>{frame::START, pFrame[frame::OFS_ADDR], 0, frame::CTL_RESYNC, 0};
+        PutSums(*reply);
+    } else {
+        bHaveLast = true;
+        nLastSeq = nSeq;
+        reply = bCommand ? Execute(pFrame, eLink) : Reply(pFrame, 0, nullptr, 0);
+    }
+    if (!reply) return {};
+
+    ++m_nFaultReplies;
+    std::vector<uint8_t>& ab = *reply;
+    if (m_faults.m_bHighBits) {
+        ab[frame::OFS_CONTROL] |= frame::CTL_INVALID;
+        PutSums(ab);
+    }
+    if (m_faults.m_nGarbleEvery > 0 &&
+        m_nFaultReplies % static_cast<uint32_t>(m_faults.m_nGarbleEvery) == 0)
+        ab.back() ^= 0x5A; // the data sum, or the header sum of a header-only reply
+    return {std::move(ab)};
+}
+
+std::vector<uint8_t> CSimUnit::StatusData() const {
+    std::vector<uint8_t> ab(frame::STATUS_COUNT, 0);
+    ab[0] = 1; // firmware 1.20
+    ab[1] = 20;
+    ab[frame::ST_SERIAL_NO] = static_cast<uint8_t>(m_nSerialNo & 0xFF);
+    ab[frame::ST_SERIAL_NO + 1] = static_cast<uint8_t>(m_nSerialNo >> 8);
+    if (m_bKeysEnabled) ab[frame::ST_KEYS] |= frame::ST_KEYS_BIT;
+    const uint16_t nCheck = CheckWord();
+    ab[frame::ST_CHECK_WORD] = static_cast<uint8_t>(nCheck & 0xFF);
+    ab[frame::ST_CHECK_WORD + 1] = static_cast<uint8_t>(nCheck >> 8);
+    if (!m_faults.m_bSwitchOff) ab[frame::ST_SWITCH] |= frame::ST_SWITCH_BIT;
+    if (m_faults.m_bPropertiesMode) ab[frame::ST_MODE] = frame::PROPERTIES_MODE;
+    // A record of another length: cut short, or padded with zeros.
+    const int nCount = std::clamp(m_faults.m_nStatusCount, 0, static_cast<int>(frame::MAX_DATA));
+    ab.resize(static_cast<size_t>(nCount), 0);
+    return ab;
+}
+
+std::optional<std::vector<uint8_t>> CSimUnit::Execute(const uint8_t* pFrame, ELink eLink) {
+    const uint8_t nCmd = pFrame[frame::OFS_CMD];
+    const size_t nCount = pFrame[frame::OFS_COUNT];
+    const uint8_t* pData = pFrame + frame::OFS_DATA;
+    switch (nCmd) {
+    case frame::CMD_STATUS: {
+        const std::vector<uint8_t> ab = StatusData();
+        return Reply(pFrame, 0, ab.data(), ab.size());
+    }
+    case frame::CMD_READ_PARAMS: {
+        uint8_t abPlain[PLAIN_WRITE_LEN];
+        PackParamsEthernet(m_params, abPlain); // record bytes 0..60, 16-bit fields big-endian
+        uint8_t abData[WRITE_DATA_LEN];
+        if (RAND_bytes(abData, IV_LEN) != 1) return std::nullopt;
+        CryptPayload(abPlain, abData + IV_LEN, abData, LINK_KEY.data(), PLAIN_WRITE_LEN,
+                     CRYPT_ENCRYPT);
+        return Reply(pFrame, 0, abData, sizeof abData);
+    }
+    case frame::CMD_WRITE_PARAMS: {
+        // Nothing is stored, and nothing acknowledged, unless the whole record came.
+        if (nCount < IV_LEN + NetParams::OFS_COMM_ADDR) return std::nullopt;
+        uint8_t abPlain[frame::MAX_DATA];
+        CryptPayload(pData + IV_LEN, abPlain, pData, LINK_KEY.data(), nCount - IV_LEN,
+                     CRYPT_DECRYPT);
+        StoreWrite(abPlain, eLink);
+        return Reply(pFrame, 0, nullptr, 0);
+    }
+    case frame::CMD_RESET:
+        if (m_faults.m_bAnswerReset) return Reply(pFrame, 0, nullptr, 0);
+        Restart();
+        return std::nullopt;
+    case frame::CMD_LOAD:
+        return Load(pFrame);
+    default:
+        // Commands this unit does not know are acknowledged without effect.
+        return Reply(pFrame, 0, nullptr, 0);
+    }
+}
+
+void CSimUnit::StoreWrite(const uint8_t* pPlain, ELink eLink) {
+    uint8_t abScp[5];
+    std::memcpy(abScp, m_params.Data() + NetParams::OFS_SCP_PROPS, 5);
+    std::memcpy(m_params.Data(), pPlain, NetParams::OFS_COMM_ADDR); // bytes 0..60
+    m_params.SetPort(static_cast<uint16_t>(pPlain[8] << 8 | pPlain[9]));
+    m_params.SetTimeout(static_cast<uint16_t>(pPlain[14] << 8 | pPlain[15]));
+    if (m_bSerialKeepsScp && eLink == LINK_SERIAL)
+        std::memcpy(m_params.Data() + NetParams::OFS_SCP_PROPS, abScp, 5);
+    if (m_faults.m_bStoreMismatch) m_params[NetParams::OFS_TDES_KEY1] ^= 0xFF;
+}
+
+std::optional<std::vector<uint8_t>> CSimUnit::Load(const uint8_t* pFrame) {
+    const size_t nCount = pFrame[frame::OFS_COUNT];
+    const uint8_t* pBlock = pFrame + frame::OFS_DATA;
+    if (nCount < frame::LOAD_HEADER) return std::nullopt;
+    if (frame::IsEndOfLoad(pBlock, nCount)) {
+        if (m_faults.m_bRejectLoad) return Reply(pFrame, 0, nullptr, 0);
+        Restart();
+        return std::nullopt;
+    }
+    const size_t k = nCount - frame::LOAD_HEADER;
+    // Only 19-bit addresses exist; a block that would run past the memory is refused
+    // rather than wrapped or cut.
+    if (pBlock[1] > 0x07) return std::nullopt;
+    const uint32_t nAddr = frame::LoadAddress(pBlock);
+    if (nAddr + k > MEMORY_SIZE) return std::nullopt;
+    if (k) {
+        if (!m_bLoadStarted) {
+            std::fill(m_memory.begin(), m_memory.end(), ERASED);
+            std::memset(m_abPointWritten, 0, sizeof m_abPointWritten);
+            m_bLoadStarted = true;
+        }
+        std::memcpy(m_memory.data() + nAddr, pBlock + frame::LOAD_HEADER, k);
+        for (size_t i = 0; i < 4; ++i)
+            for (uint32_t j = 0; j < 2; ++j)
+                if (CHECK_POINTS[i] + j >= nAddr && CHECK_POINTS[i] + j < nAddr + k)
+                    m_abPointWritten[i][j] = true;
+        // Merge [nAddr, nAddr + k - 1] into the sorted ranges.
+        uint32_t nFirst = nAddr;
+        uint32_t nLast = static_cast<uint32_t>(nAddr + k - 1);
+        std::vector<std::pair<uint32_t, uint32_t>> merged;
+        for (const auto& r : m_ranges) {
+            if (r.second + 1 < nFirst || r.first > nLast + 1) {
+                merged.push_back(r);
+            } else {
+                nFirst = std::min(nFirst, r.first);
+                nLast = std::max(nLast, r.second);
+            }
+        }
+        merged.emplace_back(nFirst, nLast);
+        std::sort(merged.begin(), merged.end());
+        m_ranges = std::move(merged);
+    }
+    ++m_nLoadBlocks;
+    ++m_nFaultLoadBlocks;
+    return Reply(pFrame, 0, nullptr, 0);
+}
+
+uint16_t CSimUnit::LoadedCheckWord() const {
+    for (size_t i = 0; i < 4; ++i)
+        if (m_abPointWritten[i][0] && m_abPointWritten[i][1])
+            return static_cast<uint16_t>(m_memory[CHECK_POINTS[i]] << 8 |
+                                         m_memory[CHECK_POINTS[i] + 1]);
+    return ERASED_WORD;
+}
+
+uint16_t CSimUnit::CheckWord() const {
+    if (m_faults.m_bCheckWordZero) return 0;
+    const uint16_t nWord = LoadedCheckWord();
+    if (m_faults.m_bWrongCheckWord) {
+        const uint16_t nWrong = nWord ^ 0x00FF;
+        return nWrong ? nWrong : 0x0100; // 0 would mean "no check"
+    }
+    return nWord;
+}
+
+uint32_t CSimUnit::MemoryCrc32() const {
+    static const auto s_table = [] {
+        std::array<uint32_t, 256> an{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int j = 0; j < 8; ++j)
+                c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            an[i] = c;
+        }
+        return an;
+    }();
+    uint32_t nCrc = 0xFFFFFFFFu;
+    for (uint8_t b : m_memory)
+        nCrc = s_table[(nCrc ^ b) & 0xFF] ^ (nCrc >> 8);
+    return nCrc ^ 0xFFFFFFFFu;
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> CSimUnit::WrittenRanges() const {
+    return m_ranges;
+}
