@@ -40,6 +40,7 @@ constexpr auto IDLE_WAKE = std::chrono::milliseconds(100);
 // Reply bytes the serial side holds while the other end does not read.
 constexpr size_t TX_LIMIT = 64 * 1024;
 constexpr size_t UDP_BUFFER = 64 * 1024;
+constexpr size_t UDP_MAX_PAYLOAD = 65507;
 
 std::string SysError(const std::string& strWhat) {
     return strWhat + ": " + std::strerror(errno);
@@ -201,7 +202,8 @@ bool CSimServer::SImpl::OpenDevice(std::string& strError) {
             ::cfsetispeed(&tio, speed);
             ::cfsetospeed(&tio, speed);
         }
-        if (m_opts.m_bParity && m_opts.m_nBaud > 0) tio.c_cflag |= PARENB;
+        if (m_opts.m_bParity && m_opts.m_nBaud > 0)
+            tio.c_cflag |= PARENB | (m_opts.m_bOddParity ? PARODD : 0);
         // A pseudo-terminal drops what it cannot do; that is not a failure.
         if (::tcsetattr(m_fdSerial, TCSANOW, &tio) != 0)
             return strError = SysError("tcsetattr " + m_opts.m_strDevice), false;
@@ -422,7 +424,7 @@ void CSimServer::SImpl::ReadUdp() {
         }
         for (auto& reply : replies) {
             if (nOversize > 0 && static_cast<size_t>(nOversize) > reply.size())
-                reply.resize(std::min<size_t>(static_cast<size_t>(nOversize), UDP_BUFFER), 0);
+                reply.resize(std::min<size_t>(static_cast<size_t>(nOversize), UDP_MAX_PAYLOAD), 0);
             m_udpOut.push_back({now + std::chrono::milliseconds(nDelayMs), from, std::move(reply)});
         }
     }

@@ -54,6 +54,7 @@ struct SSimOptions {
     uint16_t m_nUdpPort = 3001; // 0: any free port (see CSimServer::UdpPort)
     int m_nBaud = 0;            // pace serial output at this line rate (0: no pacing)
     bool m_bParity = true;      // 11 bits a character with parity, 10 without
+    bool m_bOddParity = false;  // a device given by path: odd rather than even parity
     bool m_bTrace = false;      // print every frame in hex with direction on stderr
     uint16_t m_nSerialNo = 0x1234;
     bool m_bKeysEnabled = true;

@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
                  "pseudo-terminal (or a serial device) and on a UDP port, keeps a parameter "
                  "record and 512 KiB of program memory, and can be told to misbehave. Once "
                  "ready it prints \"pty: PATH\" and/or \"udp: HOST:PORT\" on stdout. SIGINT or "
-                 "SIGTERM ends it (with the state dump); SIGUSR1 writes the state file.",
+                 "SIGTERM ends it (with the state dump); SIGUSR1 dumps the state.",
                  "velorsim"};
     app.footer("Without --pty, --device or --udp it serves a pseudo-terminal and UDP on "
                "127.0.0.1:3001.");
@@ -217,8 +217,8 @@ int main(int argc, char** argv) {
                  "start, link, rx/tx/drop")
         ->group(O);
     app.add_option("--state-file", strStateFile,
-                   "Write the unit's state as JSON to this file "
-                   "at exit and on SIGUSR1")
+                   "Write the unit's state as JSON to this file at exit and on SIGUSR1 "
+                   "(without it, SIGUSR1 prints the state on stdout)")
         ->group(O);
     app.add_flag("--print-state", bPrintState, "Print the unit's state as JSON on stdout at exit")
         ->group(O);
@@ -226,6 +226,7 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
 
     opts.m_bParity = strParity != "none";
+    opts.m_bOddParity = strParity == "odd";
     opts.m_bKeysEnabled = !bKeysDisabled;
     opts.m_bResyncOnRestart = !bNoResync;
     if (!strUdp.empty()) {
@@ -299,11 +300,13 @@ int main(int argc, char** argv) {
     for (;;) {
         int nSignal = 0;
         if (sigwait(&signals, &nSignal) != 0) continue;
-        if (nSignal == SIGUSR1) {
+        if (nSignal != SIGUSR1) break;
+        if (strStateFile.empty()) {
+            std::printf("%s\n", server.StateJson().c_str());
+            std::fflush(stdout);
+        } else {
             dumpFile();
-            continue;
         }
-        break;
     }
     server.Stop();
     dumpFile();

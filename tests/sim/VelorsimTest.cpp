@@ -76,6 +76,14 @@ public:
             m_strOut.append(ab, static_cast<size_t>(n));
         }
     }
+    // What is left on stdout up to its end.
+    std::string Rest() {
+        char ab[4096];
+        ssize_t n;
+        while ((n = ::read(m_fdOut, ab, sizeof ab)) > 0)
+            m_strOut.append(ab, static_cast<size_t>(n));
+        return m_strOut;
+    }
     int Signal(int nSignal) { return ::kill(m_pid, nSignal); }
     // Exit status after a signal, -1 when it did not end in time.
     int Wait(int nMs = 5000) {
@@ -179,4 +187,51 @@ TEST(VelorsimTest, RefusesBadArguments) {
         CVelorsim sim(args);
         EXPECT_NE(sim.Wait(), 0) << args[0];
     }
+}
+
+TEST(VelorsimTest, FaultOptionsReachTheUnit) {
+    CVelorsim sim({"--udp",
+                   "127.0.0.1:0",
+                   "--print-state",
+                   "--silent",
+                   "--silent-after",
+                   "3",
+                   "--garble-every",
+                   "4",
+                   "--high-bits",
+                   "--resync-replies",
+                   "5",
+                   "--reject-load",
+                   "--wrong-check-word",
+                   "--check-word-zero",
+                   "--status-count",
+                   "47",
+                   "--switch-off",
+                   "--properties-mode",
+                   "--answer-reset",
+                   "--store-mismatch",
+                   "--stop-after-load-blocks",
+                   "6",
+                   "--polls-only",
+                   "--reply-delay",
+                   "7",
+                   "--oversize-reply",
+                   "300",
+                   "--unsolicited",
+                   "9",
+                   "--keys-disabled"});
+    ASSERT_FALSE(sim.WaitLine("udp: ").empty());
+    ASSERT_EQ(sim.Signal(SIGTERM), 0);
+    EXPECT_EQ(sim.Wait(), 0);
+    const std::string strOut = sim.Rest();
+    const nlohmann::json state = nlohmann::json::parse(strOut, nullptr, false);
+    ASSERT_FALSE(state.is_discarded()) << strOut;
+    EXPECT_EQ(state["keys_enabled"], false);
+    EXPECT_EQ(state["faults"], nlohmann::json::parse(R"({
+        "silent": true, "silent_after_frames": 3, "garble_every": 4, "high_bits": true,
+        "resync_replies": 5, "reject_load": true, "wrong_check_word": true,
+        "check_word_zero": true, "status_count": 47, "switch_off": true,
+        "properties_mode": true, "answer_reset": true, "store_mismatch": true,
+        "stop_after_load_blocks": 6, "polls_only": true, "reply_delay_ms": 7,
+        "oversize_reply": 300, "unsolicited_ms": 9})"));
 }
