@@ -38,8 +38,9 @@ struct SSimFaults {
     int m_nUnsolicitedMs = 0;        // UDP: send a valid frame to the last peer every N ms
 };
 
-// Sequence rule of the unit: after a restart (power-on, reset request, accepted load)
-// its first reply asks for resynchronisation (control 0x10) and it then expects
+// Sequence rule of the unit: after a restart (power-on, unless m_bResyncAtStart is
+// cleared to stand for a unit that has been running for a while; reset request;
+// accepted load) its first reply asks for resynchronisation (control 0x10) and it then expects
 // sequence 0. It executes a request whose sequence is 0, equal to the last one it
 // executed (a retransmission, executed again) or the next one; anything else is
 // refused with a resynchronisation reply, after which it expects 0 again. The same
@@ -59,6 +60,7 @@ struct SSimOptions {
     uint16_t m_nSerialNo = 0x1234;
     bool m_bKeysEnabled = true;
     bool m_bResyncOnRestart = true; // first reply after a restart asks for resynchronisation
+    bool m_bResyncAtStart = true;   // and so does the first after the simulator starts
     bool m_bSerialKeepsScp = false; // a serial write leaves 24..28 (sent as zeros) unchanged
     NetParams m_params = DefaultParams();
     SSimFaults m_faults;

@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
     int nRecordPort = -1;
     int nTimeout = -1;
     bool bKeysDisabled = false;
+    bool bRunning = false;
     bool bNoResync = false;
     std::string strStateFile;
     bool bPrintState = false;
@@ -141,6 +142,10 @@ int main(int argc, char** argv) {
     app.add_flag("--no-resync-on-start", bNoResync,
                  "Do not ask for resynchronisation in the "
                  "first reply after a restart")
+        ->group(U);
+    app.add_flag("--running", bRunning,
+                 "Stand for a unit that has been running for a while: the first reply after "
+                 "velorsim starts does not ask for resynchronisation (a unit just powered on does)")
         ->group(U);
 
     const std::string F = "Faults";
@@ -229,6 +234,7 @@ int main(int argc, char** argv) {
     opts.m_bOddParity = strParity == "odd";
     opts.m_bKeysEnabled = !bKeysDisabled;
     opts.m_bResyncOnRestart = !bNoResync;
+    opts.m_bResyncAtStart = !bRunning && !bNoResync;
     if (!strUdp.empty()) {
         opts.m_bUdp = true;
         if (!ParseUdp(strUdp, opts.m_strUdpHost, opts.m_nUdpPort)) {

@@ -1,0 +1,361 @@
+#include "cli/Commands.h"
+
+#include <libserialport.h>
+
+#include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "ethernet/EthLink.h"
+#include "ethernet/EthernetThread.h"
+#include "firmware/ImageReader.h"
+#include "platform/JobHost.h"
+#include "platform/SerialDevice.h"
+#include "platform/TimeConstants.h"
+#include "serial/FrameCodec.h"
+#include "serial/SerlComm.h"
+#include "serial/SerlThread.h"
+
+using json = nlohmann::ordered_json;
+
+namespace {
+
+// The main window's part, without a window: it waits for the job to end.
+class CCliHost : public CJobHost {
+public:
+    explicit CCliHost(IPrompts* pPrompts) : CJobHost(pPrompts) {
+        m_pNetParams = &m_rec;
+        m_pScpParams = &m_scp;
+    }
+    void OnJobFinished() override { m_done.Set(); }
+    void WaitForJob() {
+        m_done.Wait(-1);
+        // The worker still posts its quit message and deletes itself.
+        CWinThread::WaitForAllThreads(60000);
+    }
+    NetParams m_rec = NetParams::Defaults();
+    ScpParams m_scp;
+    CManualResetEvent m_done;
+};
+
+bool IsComName(const std::string& str) {
+    return str.rfind("COM", 0) == 0;
+}
+
+std::string ParityName(const std::string& str) {
+    return str == "none" ? "None" : str == "odd" ? "Odd" : "Even";
+}
+
+// The serial settings as the serial port dialog would store them, and the device
+// path when one was named instead of a COM port.
+void SetUpSerial(const SLinkOptions& link, CCliHost& host, std::string& strDevice) {
+    const std::string strPort = IsComName(link.m_strSerialPort) ? link.m_strSerialPort : "COM1";
+    if (!IsComName(link.m_strSerialPort)) strDevice = link.m_strSerialPort;
+    host.m_scp = ScpParams::Make(strPort, link.m_nUnitAddr, ParityName(link.m_strParity),
+                                 std::to_string(link.m_nBaud));
+}
+
+void SetUpUdp(const SLinkOptions& link, CCliHost& host) {
+    host.m_rec.SetDottedAt(NetParams::OFS_IP, link.m_strHost);
+    host.m_rec.SetPort(link.m_nUdpPort);
+    host.m_rec.SetU32(NetParams::OFS_COMM_ADDR, link.m_nCommAddr);
+    host.m_strTargetIp = link.m_strHost;
+    host.m_nTargetPort = link.m_nUdpPort;
+    host.m_nRecvLen = 512;
+}
+
+// The port name is checked before anything is opened: "COM10" must not open COM1.
+bool SerialNameOk(const SLinkOptions& link, CCliPrompts& prompts) {
+    if (!IsComName(link.m_strSerialPort)) return true;
+    const std::string strProblem = CSerlComm::PortNameProblem(link.m_strSerialPort);
+    if (strProblem.empty()) return true;
+    prompts.Note(strProblem);
+    return false;
+}
+
+// Runs one job on its worker thread and waits for its end.
+void RunJob(const SLinkOptions& link, CCliHost& host, uint32_t nJob, const std::string& strDevice) {
+    host.m_nJob = nJob;
+    if (link.m_bUdp) {
+        host.m_nRecvLen = 512;
+        host.m_bEthernetBusy = true;
+        auto* pThread = new CEthernetThread(&host);
+        if (!pThread->CreateThread()) {
+            delete pThread;
+            host.m_done.Set();
+        }
+    } else {
+        host.m_bSerialBusy = true;
+        auto* pThread = new CSerlThread(&host, strDevice);
+        if (!pThread->CreateThread()) {
+            delete pThread;
+            host.m_done.Set();
+        }
+    }
+    host.WaitForJob();
+}
+
+std::string KeyHex(const NetParams& rec, size_t nOfs) {
+    static const char* s_digits = "0123456789ABCDEF";
+    std::string str;
+    for (size_t i = 0; i < NetParams::KEY_LEN; ++i) {
+        str += s_digits[rec[nOfs + i] >> 4];
+        str += s_digits[rec[nOfs + i] & 15];
+    }
+    return str;
+}
+
+json RecordJson(const NetParams& rec, bool bProperties) {
+    json j;
+    j["ip"] = rec.DottedAt(NetParams::OFS_IP);
+    j["mask"] = rec.DottedAt(NetParams::OFS_MASK);
+    j["gateway"] = rec.DottedAt(NetParams::OFS_GATEWAY);
+    j["port"] = rec.Port();
+    j["timeout"] = rec.Timeout();
+    j["des-key"] = KeyHex(rec, NetParams::OFS_DES_KEY);
+    j["tdes-key1"] = KeyHex(rec, NetParams::OFS_TDES_KEY1);
+    j["tdes-key2"] = KeyHex(rec, NetParams::OFS_TDES_KEY2);
+    j["tdes-key3"] = KeyHex(rec, NetParams::OFS_TDES_KEY3);
+    if (bProperties) {
+        const uint8_t n24 = rec[NetParams::OFS_SCP_FLAGS1];
+        j["baud"] = std::stoi(UNIT_BAUD_RATES[n24 & 7]);
+        j["parity-off"] = (n24 & 0x80) != 0;
+        j["cts"] = (n24 & 0x20) != 0;
+        j["encryption"] = (n24 & 0x08) != 0;
+        j["auto-backup"] = (rec[NetParams::OFS_SCP_FLAGS2] & 0x40) != 0;
+        j["unit-comm-addr"] = rec[NetParams::OFS_UNIT_COMM_ADDR];
+    }
+    return j;
+}
+
+// Prints a flat object as aligned "name  value" lines.
+void PrintLines(const json& j) {
+    size_t nWidth = 0;
+    for (auto it = j.begin(); it != j.end(); ++it)
+        nWidth = std::max(nWidth, it.key().size());
+    for (auto it = j.begin(); it != j.end(); ++it) {
+        std::string strValue = it->is_string()    ? it->get<std::string>()
+                               : it->is_boolean() ? (it->get<bool>() ? "yes" : "no")
+                                                  : it->dump();
+        std::printf("%-*s  %s\n", static_cast<int>(nWidth), it.key().c_str(), strValue.c_str());
+    }
+    std::fflush(stdout);
+}
+
+void Print(const SLinkOptions& link, const json& j) {
+    if (link.m_bJson) {
+        std::printf("%s\n", j.dump().c_str());
+        std::fflush(stdout);
+    } else {
+        PrintLines(j);
+    }
+}
+
+std::string Hex4(unsigned n) {
+    char sz[8];
+    std::snprintf(sz, sizeof sz, "%04X", n & 0xFFFF);
+    return sz;
+}
+
+json StatusJson(const uint8_t* pFrame) {
+    json j;
+    j["serial-number"] = frame::StatusSerialNo(pFrame);
+    j["keys-enabled"] = frame::StatusKeysEnabled(pFrame);
+    j["configuration-switch"] = frame::StatusConfigSwitch(pFrame);
+    j["properties-mode"] = frame::StatusPropertiesMode(pFrame);
+    j["check-word"] = Hex4(frame::StatusCheckWord(pFrame));
+    return j;
+}
+
+bool ConfirmSwitches(const SLinkOptions& link, CCliPrompts& prompts) {
+    return prompts.SwitchesNotice(link.m_bUdp ? ELink::Ethernet : ELink::Serial);
+}
+
+int NoticeRefused(CCliPrompts& prompts) {
+    return prompts.UsageRefused() ? EXIT_USAGE : EXIT_REFUSED;
+}
+
+} // namespace
+
+int RunStatus(const SLinkOptions& link, CCliPrompts& prompts) {
+    if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
+    CCliHost host(&prompts);
+    if (link.m_bUdp) {
+        SetUpUdp(link, host);
+        CEthLink eth(&host);
+        int nExit = EXIT_COMM;
+        if (eth.OpenSocket(TimeConstants().m_nRecvMs, CEthLink::EOpen::Start) ==
+                CEthLink::EOpenResult::Open &&
+            eth.StepPolls()) {
+            eth.Frame()[frame::OFS_ADDR] = host.m_rec[NetParams::OFS_COMM_ADDR];
+            if (eth.CommandExchange(frame::CMD_STATUS, 2, nullptr)) {
+                if (frame::CheckReply(eth.Frame(), eth.Received()) != frame::OK ||
+                    eth.Received() < frame::OFS_DATA + frame::ST_MODE + 1 ||
+                    frame::DataCount(eth.Frame()) <= frame::ST_MODE) {
+                    prompts.Note("the unit's status reply is not valid");
+                } else {
+                    Print(link, StatusJson(eth.Frame()));
+                    nExit = EXIT_OK;
+                }
+            }
+        }
+        eth.CloseSocket(CEthLink::EClose::JobEnd);
+        return nExit;
+    }
+    if (!SerialNameOk(link, prompts)) return EXIT_USAGE;
+    std::string strDevice;
+    SetUpSerial(link, host, strDevice);
+    CSerlComm comm(&host.m_scp, &prompts, strDevice);
+    if (comm.Connect() != 0) return EXIT_COMM;
+    uint8_t abReply[CSerlComm::REPLY_SIZE] = {};
+    if (comm.Transact(frame::CMD_STATUS, 2, nullptr, abReply) != 0) {
+        prompts.Message(CSerlThread::NOT_RESPONDING);
+        return EXIT_COMM;
+    }
+    if (frame::DataCount(abReply) <= frame::ST_MODE) {
+        prompts.Note("the unit's status reply is too short");
+        return EXIT_COMM;
+    }
+    Print(link, StatusJson(abReply));
+    return EXIT_OK;
+}
+
+int RunRead(const SLinkOptions& link, CCliPrompts& prompts) {
+    if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
+    if (!link.m_bUdp && !SerialNameOk(link, prompts)) return EXIT_USAGE;
+    CCliHost host(&prompts);
+    std::string strDevice;
+    if (link.m_bUdp)
+        SetUpUdp(link, host);
+    else
+        SetUpSerial(link, host, strDevice);
+    RunJob(link, host, JOB_CONFIGURE, strDevice);
+    if (!prompts.m_readRecord) return prompts.Outcome().ExitCode(EXIT_COMM);
+    json j = RecordJson(*prompts.m_readRecord, prompts.m_bPropertiesMode);
+    j["serial-number"] = prompts.m_nSerialNo;
+    j["keys-enabled"] = prompts.m_bKeysEnabled;
+    j["properties-mode"] = prompts.m_bPropertiesMode;
+    Print(link, j);
+    return EXIT_OK;
+}
+
+int RunWrite(const SLinkOptions& link, CCliPrompts& prompts) {
+    if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
+    if (!link.m_bUdp && !SerialNameOk(link, prompts)) return EXIT_USAGE;
+    CCliHost host(&prompts);
+    std::string strDevice;
+    if (link.m_bUdp)
+        SetUpUdp(link, host);
+    else
+        SetUpSerial(link, host, strDevice);
+    RunJob(link, host, JOB_CONFIGURE, strDevice);
+    if (prompts.EditRefused()) return EXIT_REFUSED;
+    const int nExit = prompts.Outcome().ExitCode(EXIT_COMM);
+    if (prompts.m_bWriteConfirmed) {
+        json j = RecordJson(host.m_rec, prompts.m_bPropertiesMode);
+        j["verified"] = nExit == EXIT_OK || (prompts.Outcome().Succeeded() && nExit == EXIT_COMM);
+        j["reset"] = prompts.m_bReset && prompts.m_bResetAsked;
+        Print(link, j);
+    }
+    return nExit;
+}
+
+int RunReset(const SLinkOptions& link, CCliPrompts& prompts) {
+    if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
+    CCliHost host(&prompts);
+    if (link.m_bUdp) {
+        SetUpUdp(link, host);
+        prompts.m_bReset = true;
+        RunJob(link, host, JOB_RESET, {});
+    } else {
+        if (!SerialNameOk(link, prompts)) return EXIT_USAGE;
+        std::string strDevice;
+        SetUpSerial(link, host, strDevice);
+        CSerlComm comm(&host.m_scp, &prompts, strDevice);
+        comm.ResetUnit();
+    }
+    const int nExit = prompts.Outcome().ExitCode(EXIT_COMM);
+    if (link.m_bJson) Print(link, json{{"reset", nExit == EXIT_OK}});
+    return nExit;
+}
+
+int RunFlash(const SLinkOptions& link, CCliPrompts& prompts) {
+    const CImageCheck check = ValidateImage(prompts.m_strImagePath);
+    if (!check.Ok()) {
+        prompts.Note(check.m_nResult == CImageReader::ERR_OPEN
+                         ? "cannot open " + prompts.m_strImagePath
+                         : check.FormatErrorMessage());
+        return EXIT_IMAGE;
+    }
+    prompts.m_nTotalBlocks = check.m_nBlocks;
+    prompts.m_nTotalBytes = check.m_nBytes;
+    if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
+    if (!link.m_bUdp && !SerialNameOk(link, prompts)) return EXIT_USAGE;
+    CCliHost host(&prompts);
+    std::string strDevice;
+    if (link.m_bUdp)
+        SetUpUdp(link, host);
+    else
+        SetUpSerial(link, host, strDevice);
+    const auto start = std::chrono::steady_clock::now();
+    RunJob(link, host, JOB_FLASH, strDevice);
+    const double dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const int nResult = host.m_nFlashResult;
+    int nExit = prompts.Outcome().ExitCode(nResult == 0 ? EXIT_OK : EXIT_COMM);
+    if (nExit == EXIT_OK && !prompts.Outcome().Succeeded())
+        prompts.Note("loaded; the unit reports check word 0, so nothing was compared");
+    json j;
+    j["image"] = prompts.m_strImagePath;
+    j["blocks"] = check.m_nBlocks;
+    j["bytes"] = check.m_nBytes;
+    j["check-word"] = Hex4(check.m_nCheckWord);
+    j["updated"] = nExit == EXIT_OK;
+    j["seconds"] = static_cast<double>(static_cast<int64_t>(dSeconds * 1000)) / 1000.0;
+    Print(link, j);
+    return nExit;
+}
+
+int RunPorts(bool bJson) {
+    json ports = json::array();
+    sp_port** ppList = nullptr;
+    if (sp_list_ports(&ppList) == SP_OK) {
+        for (sp_port** pp = ppList; *pp; ++pp) {
+            json p;
+            p["device"] = sp_get_port_name(*pp);
+            const char* pszDesc = sp_get_port_description(*pp);
+            p["description"] = pszDesc ? pszDesc : "";
+            int nVid = 0, nPid = 0;
+            if (sp_get_port_transport(*pp) == SP_TRANSPORT_USB &&
+                sp_get_port_usb_vid_pid(*pp, &nVid, &nPid) == SP_OK) {
+                p["usb-vendor"] = Hex4(static_cast<unsigned>(nVid));
+                p["usb-product"] = Hex4(static_cast<unsigned>(nPid));
+                const char* pszSerial = sp_get_port_usb_serial(*pp);
+                p["usb-serial"] = pszSerial ? pszSerial : "";
+            }
+            ports.push_back(p);
+        }
+        sp_free_port_list(ppList);
+    }
+    json com = json::object();
+    for (int n = 1; n <= 9; ++n)
+        com["COM" + std::to_string(n)] = serialdev::ResolvePort(n);
+    if (bJson) {
+        std::printf("%s\n", json{{"ports", ports}, {"com", com}}.dump().c_str());
+        return EXIT_OK;
+    }
+    if (ports.empty()) std::printf("no serial ports found\n");
+    for (const auto& p : ports) {
+        std::printf("%-16s %s", p["device"].get<std::string>().c_str(),
+                    p["description"].get<std::string>().c_str());
+        if (p.contains("usb-vendor"))
+            std::printf("  [USB %s:%s serial %s]", p["usb-vendor"].get<std::string>().c_str(),
+                        p["usb-product"].get<std::string>().c_str(),
+                        p["usb-serial"].get<std::string>().c_str());
+        std::printf("\n");
+    }
+    for (auto it = com.begin(); it != com.end(); ++it)
+        std::printf("%s -> %s\n", it.key().c_str(), it->get<std::string>().c_str());
+    return EXIT_OK;
+}

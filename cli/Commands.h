@@ -1,0 +1,28 @@
+#pragma once
+// The commands of velorctl, run on the same links and jobs as the desktop utility.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/CliPrompts.h"
+
+struct SLinkOptions {
+    bool m_bUdp = false;
+    std::string m_strHost; // dotted IPv4 address
+    uint16_t m_nUdpPort = 3001;
+    uint32_t m_nCommAddr = 0;    // the comm address entered with the unit's IP address
+    std::string m_strSerialPort; // "COMn" or a device path
+    int m_nBaud = 115200;
+    std::string m_strParity = "even";
+    uint32_t m_nUnitAddr = 0;
+    bool m_bJson = false;
+};
+
+// Each returns the process exit status.
+int RunStatus(const SLinkOptions& link, CCliPrompts& prompts);
+int RunRead(const SLinkOptions& link, CCliPrompts& prompts);
+int RunWrite(const SLinkOptions& link, CCliPrompts& prompts);
+int RunReset(const SLinkOptions& link, CCliPrompts& prompts);
+int RunFlash(const SLinkOptions& link, CCliPrompts& prompts);
+int RunPorts(bool bJson);

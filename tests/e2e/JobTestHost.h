@@ -1,0 +1,33 @@
+#pragma once
+// The main window's part for job tests: records how the job ended and lets the test
+// wait for it.
+
+#include <atomic>
+
+#include "ScriptedPrompts.h"
+#include "platform/JobHost.h"
+#include "platform/WinThread.h"
+
+class CTestHost : public CJobHost {
+public:
+    explicit CTestHost(IPrompts* pPrompts) : CJobHost(pPrompts) {
+        m_pNetParams = &m_rec;
+        m_pScpParams = &m_scp;
+    }
+    void OnJobFinished() override {
+        m_bBusyAtFinish = m_bSerialBusy || m_bEthernetBusy;
+        ++m_nFinished;
+        m_done.Set();
+    }
+    void EnableEndButtons() override { ++m_nEndButtons; }
+
+    // Waits for the job and for its thread to be gone.
+    bool Wait(int nMs = 20000) { return m_done.Wait(nMs) && CWinThread::WaitForAllThreads(nMs); }
+
+    NetParams m_rec = NetParams::Defaults();
+    ScpParams m_scp = ScpParams::Defaults();
+    CManualResetEvent m_done;
+    std::atomic<int> m_nFinished{0};
+    std::atomic<int> m_nEndButtons{0};
+    std::atomic<bool> m_bBusyAtFinish{false};
+};
