@@ -1,16 +1,23 @@
 #include "platform/WinThread.h"
 
 namespace {
-std::mutex s_liveMutex;
-std::condition_variable s_liveCv;
-int s_nLive = 0;
+// Detached workers may still be finishing while the program exits: these must
+// outlive every static destructor, so they are never destroyed.
+struct SLive {
+    std::mutex mutex;
+    std::condition_variable cv;
+    int nCount = 0;
+};
+SLive& Live() {
+    static SLive* s_pLive = new SLive;
+    return *s_pLive;
+}
 } // namespace
 
 void CManualResetEvent::Set() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_bSet = true;
-    }
+    // Notify under the lock: a waiter may destroy the event as soon as it wakes.
+    std::lock_guard lock(m_mutex);
+    m_bSet = true;
     m_cv.notify_all();
 }
 
@@ -30,25 +37,23 @@ bool CManualResetEvent::Wait(int nMs) const {
 
 bool CWinThread::CreateThread() {
     {
-        std::lock_guard lock(s_liveMutex);
-        ++s_nLive;
+        std::lock_guard lock(Live().mutex);
+        ++Live().nCount;
     }
     try {
         std::thread(&CWinThread::Run, this).detach();
     } catch (const std::system_error&) {
-        std::lock_guard lock(s_liveMutex);
-        --s_nLive;
-        s_liveCv.notify_all();
+        std::lock_guard lock(Live().mutex);
+        --Live().nCount;
+        Live().cv.notify_all();
         return false;
     }
     return true;
 }
 
 void CWinThread::PostQuitMessage(int nExitCode) {
-    {
-        std::lock_guard lock(m_queueMutex);
-        m_quitCodes.push_back(nExitCode);
-    }
+    std::lock_guard lock(m_queueMutex);
+    m_quitCodes.push_back(nExitCode);
     m_queueCv.notify_all();
 }
 
@@ -62,19 +67,18 @@ void CWinThread::Run() {
     }
     ExitInstance();
     if (m_bAutoDelete) delete this;
-    {
-        std::lock_guard lock(s_liveMutex);
-        --s_nLive;
-    }
-    s_liveCv.notify_all();
+    std::lock_guard lock(Live().mutex);
+    --Live().nCount;
+    Live().cv.notify_all();
 }
 
 bool CWinThread::WaitForAllThreads(int nMs) {
-    std::unique_lock lock(s_liveMutex);
-    return s_liveCv.wait_for(lock, std::chrono::milliseconds(nMs), [] { return s_nLive == 0; });
+    std::unique_lock lock(Live().mutex);
+    return Live().cv.wait_for(lock, std::chrono::milliseconds(nMs),
+                              [] { return Live().nCount == 0; });
 }
 
 int CWinThread::RunningThreads() {
-    std::lock_guard lock(s_liveMutex);
-    return s_nLive;
+    std::lock_guard lock(Live().mutex);
+    return Live().nCount;
 }
