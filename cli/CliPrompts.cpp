@@ -100,10 +100,8 @@ bool CCliPrompts::ChooseImageFile(std::string& strPath) {
 void CCliPrompts::Progress(uint64_t nDone, uint64_t nTotal) {
     std::lock_guard lock(m_mutex);
     const auto now = std::chrono::steady_clock::now();
-    if (!m_bProgressStarted) {
-        if (m_nLastPercent < 0) m_start = now;
-        m_bProgressStarted = true;
-    }
+    if (m_start == std::chrono::steady_clock::time_point{}) m_start = now;
+    m_bProgressStarted = true;
     const double dFraction =
         nTotal ? static_cast<double>(nDone) / static_cast<double>(nTotal) : 1.0;
     const int nPercent = static_cast<int>(dFraction * 100.0);

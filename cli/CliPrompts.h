@@ -36,6 +36,9 @@ public:
     bool ChooseImageFile(std::string& strPath) override;
     void Progress(uint64_t nDone, uint64_t nTotal) override;
 
+    // The download's clock starts here, before the first block.
+    void StartClock() { m_start = std::chrono::steady_clock::now(); }
+
     // Our own notes (not a job's messages) also go to stderr.
     void Note(const std::string& strText);
 

@@ -299,6 +299,7 @@ int RunFlash(const SLinkOptions& link, CCliPrompts& prompts) {
     else
         SetUpSerial(link, host, strDevice);
     const auto start = std::chrono::steady_clock::now();
+    prompts.StartClock();
     RunJob(link, host, JOB_FLASH, strDevice);
     const double dSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

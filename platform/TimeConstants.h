@@ -1,22 +1,27 @@
 #pragma once
 // Every time-out and pause the links use, in one place. The programs run with the
-// defaults; tests shorten them through SetForTest so that nothing waits for real
-// time-outs. Values are atomics because a worker thread reads them while a test's
-// main thread may have set them.
+// defaults; tests shorten them here (in process) or with VELOR_TIME_DIVISOR (for a
+// program they start) so that nothing waits for real time-outs. Values are atomics because a worker
+// thread reads them while a test's main thread may have set them.
 
 #include <atomic>
 
 struct CTimeConstants {
-    std::atomic<int> m_nSerialReadMs{500};    // serial read: total and between bytes
-    std::atomic<int> m_nSerialWriteMs{500};   // serial write
+    std::atomic<int> m_nSerialReadMs{500};       // serial read: total and between bytes
+    std::atomic<int> m_nSerialWriteMs{500};      // serial write
     std::atomic<int> m_nSerialRetryPauseMs{500}; // pause after a bad reply
-    std::atomic<int> m_nRecvMs{5000};         // UDP receive at job start and for a download
-    std::atomic<int> m_nRecvReopenMs{10000};  // UDP receive after the address was entered again
-    std::atomic<int> m_nDrainLimitMs{15000};  // upper bound of one drain after a download
+    std::atomic<int> m_nRecvMs{5000};            // UDP receive at job start and for a download
+    std::atomic<int> m_nRecvReopenMs{10000};     // UDP receive after the address was entered again
+    std::atomic<int> m_nDrainLimitMs{15000};     // upper bound of one drain after a download
 
     static CTimeConstants& Get();
     // Restores the defaults above.
     void Reset();
+
+private:
+    void ApplyTestDivisor();
 };
 
-inline CTimeConstants& TimeConstants() { return CTimeConstants::Get(); }
+inline CTimeConstants& TimeConstants() {
+    return CTimeConstants::Get();
+}

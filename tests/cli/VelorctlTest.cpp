@@ -1,0 +1,214 @@
+// velorctl as a technician runs it: a separate process against the simulated unit
+// over UDP on 127.0.0.1 and over a pseudo-terminal. Time-outs are divided by 20.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "firmware/SampleImage.h"
+#include "sim/SimUnit.h"
+
+namespace {
+
+struct SRun {
+    int nExit = -1;
+    std::string strOut;
+    std::string strErr;
+};
+
+class VelorctlTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SSimOptions options;
+        options.m_bUdp = true;
+        options.m_nUdpPort = 0;
+        options.m_bPty = true;
+        options.m_bResyncAtStart = false;
+        options.m_bSerialKeepsScp = true;
+        ASSERT_TRUE(m_sim.Start(options));
+        m_sim.WithUnit([&](CSimUnit& unit) {
+            NetParams rec = unit.Params();
+            rec.SetDottedAt(NetParams::OFS_IP, "127.0.0.1");
+            rec.SetPort(m_sim.UdpPort());
+            unit.SetParams(rec);
+            return 0;
+        });
+        m_strUdp = "--udp 127.0.0.1:" + std::to_string(m_sim.UdpPort());
+        m_strSerial = "--serial " + m_sim.PtyPath();
+        m_strDir = ::testing::TempDir();
+    }
+    void TearDown() override { m_sim.Stop(); }
+
+    SRun Run(const std::string& strArgs) {
+        const std::string strErrFile = m_strDir + "velorctl.err";
+        const std::string strCmd = std::string("VELOR_TIME_DIVISOR=20 ") + VELOR_BIN_DIR +
+                                   "/cli/velorctl " + strArgs + " 2>" + strErrFile + " </dev/null";
+        SRun run;
+        FILE* pPipe = ::popen(strCmd.c_str(), "r");
+        if (!pPipe) return run;
+        char ab[4096];
+        size_t n;
+        while ((n = std::fread(ab, 1, sizeof ab, pPipe)) > 0)
+            run.strOut.append(ab, n);
+        const int nStatus = ::pclose(pPipe);
+        run.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+        std::ifstream err(strErrFile);
+        std::stringstream ss;
+        ss << err.rdbuf();
+        run.strErr = ss.str();
+        return run;
+    }
+
+    nlohmann::json Json(const SRun& run) {
+        auto j = nlohmann::json::parse(run.strOut, nullptr, false);
+        EXPECT_FALSE(j.is_discarded()) << run.strOut << run.strErr;
+        return j;
+    }
+
+    void SetFaults(const std::function<void(SSimFaults&)>& fn) {
+        SSimFaults faults = m_sim.Faults();
+        fn(faults);
+        m_sim.SetFaults(faults);
+    }
+
+    CSimServer m_sim;
+    std::string m_strUdp, m_strSerial, m_strDir;
+};
+
+} // namespace
+
+TEST_F(VelorctlTest, StatusAndReadOverBothLinks) {
+    for (const std::string& strLink : {m_strUdp, m_strSerial}) {
+        SRun run = Run(strLink + " --yes --json status");
+        ASSERT_EQ(run.nExit, 0) << run.strErr;
+        auto j = Json(run);
+        EXPECT_EQ(j["serial-number"], 0x1234);
+        EXPECT_EQ(j["keys-enabled"], true);
+        EXPECT_EQ(j["configuration-switch"], true);
+        EXPECT_EQ(j["properties-mode"], false);
+        EXPECT_EQ(j["check-word"], "FFFF");
+
+        run = Run(strLink + " --yes --json read");
+        ASSERT_EQ(run.nExit, 0) << run.strErr;
+        j = Json(run);
+        EXPECT_EQ(j["ip"], "127.0.0.1");
+        EXPECT_EQ(j["mask"], "255.255.255.0");
+        EXPECT_EQ(j["port"], m_sim.UdpPort());
+        EXPECT_EQ(j["des-key"], "0123456789ABCDEF");
+        EXPECT_TRUE(run.strErr.empty()) << run.strErr;
+    }
+    // Without --json: aligned lines.
+    const SRun run = Run(m_strUdp + " --yes status");
+    EXPECT_NE(run.strOut.find("serial-number         4660\n"), std::string::npos) << run.strOut;
+}
+
+TEST_F(VelorctlTest, WriteChangesOnlyTheNamedFieldsAndVerifies) {
+    const NetParams before = m_sim.WithUnit([](CSimUnit& u) { return u.Params(); });
+    SRun run = Run(m_strUdp + " --yes --json write timeout=45 tdes-key2=1111111111111111");
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    auto j = Json(run);
+    EXPECT_EQ(j["verified"], true);
+    EXPECT_EQ(j["reset"], false);
+    EXPECT_EQ(run.strErr, " The Velor updated successfully\n");
+    const NetParams after = m_sim.WithUnit([](CSimUnit& u) { return u.Params(); });
+    EXPECT_EQ(after.Timeout(), 45);
+    for (size_t i = 0; i < 53; ++i) {
+        if (i == 14 || i == 15 || (i >= 37 && i < 45)) continue;
+        EXPECT_EQ(after[i], before[i]) << i;
+    }
+    EXPECT_EQ(m_sim.WithUnit([](CSimUnit& u) { return u.Restarts(); }), 0u);
+
+    // Over the serial link, with the reset that follows a verified write.
+    run = Run(m_strSerial + " --yes write port=4000 --reset");
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    EXPECT_EQ(run.strErr,
+              " Parameters are updated successfully\n The Orvik has reset successfully\n");
+    EXPECT_EQ(m_sim.WithUnit([](CSimUnit& u) { return u.Params().Port(); }), 4000);
+    EXPECT_EQ(m_sim.WithUnit([](CSimUnit& u) { return u.Restarts(); }), 1u);
+}
+
+TEST_F(VelorctlTest, ExitStatusByFailureClass) {
+    // 2: usage
+    EXPECT_EQ(Run("status").nExit, 2);
+    EXPECT_EQ(Run(m_strUdp + " --yes write colour=red").nExit, 2);
+    EXPECT_EQ(Run(m_strSerial + " --comm-addr 3 --yes status").nExit, 2);
+    EXPECT_EQ(Run("--udp 127.0.0.1:70000 --yes status").nExit, 2);
+    EXPECT_EQ(Run("--serial COM12 --yes status").nExit, 2);
+    SRun run = Run(m_strUdp + " status"); // no terminal, no --yes
+    EXPECT_EQ(run.nExit, 2);
+    EXPECT_NE(run.strErr.find("--yes"), std::string::npos);
+
+    // 1: the unit refuses, or verification fails
+    SetFaults([](SSimFaults& f) { f.m_bSwitchOff = true; });
+    run = Run(m_strUdp + " --yes read");
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(run.strErr, "SW 3, dipswitch 2 must be ON to configure the Orvik.\n");
+    EXPECT_EQ(Run(m_strSerial + " --yes read").nExit, 1);
+    SetFaults([](SSimFaults& f) {
+        f.m_bSwitchOff = false;
+        f.m_bStoreMismatch = true;
+    });
+    run = Run(m_strSerial + " --yes write timeout=9");
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(run.strErr, "Error, Data read from Orvik does not match. Orvik not updated\n"
+                          " The parameter update failed\n");
+    SetFaults([](SSimFaults& f) {
+        f.m_bStoreMismatch = false;
+        f.m_bAnswerReset = true;
+    });
+    run = Run(m_strSerial + " --yes reset");
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(run.strErr, "Orvik did not reset\n");
+
+    // 3: no answer
+    SetFaults([](SSimFaults& f) { f.m_bSilent = true; });
+    run = Run(m_strUdp + " --yes status");
+    EXPECT_EQ(run.nExit, 3);
+    EXPECT_NE(run.strErr.find("Connection timed out"), std::string::npos) << run.strErr;
+    EXPECT_EQ(Run(m_strSerial + " --yes read").nExit, 3);
+
+    // 4: the image file
+    EXPECT_EQ(Run(m_strUdp + " --yes flash /nonexistent/image.s19").nExit, 4);
+    const std::string strBad = m_strDir + "bad.s19";
+    std::ofstream(strBad) << "S3060000000001F8\nnot a record\n";
+    run = Run(m_strUdp + " --yes flash " + strBad);
+    EXPECT_EQ(run.nExit, 4);
+    EXPECT_NE(run.strErr.find("line 2"), std::string::npos) << run.strErr;
+}
+
+TEST_F(VelorctlTest, FlashOverBothLinks) {
+    const std::string strImage = m_strDir + "velorctl_flash.s37";
+    ASSERT_TRUE(WriteSampleImage(strImage, SSampleImage{0, 0x11000, 32, 21}));
+    for (const std::string& strLink : {m_strUdp, m_strSerial}) {
+        SRun run = Run(strLink + " --yes --json flash " + strImage);
+        ASSERT_EQ(run.nExit, 0) << run.strErr;
+        auto j = Json(run);
+        EXPECT_EQ(j["updated"], true);
+        EXPECT_EQ(j["bytes"], 0x11000);
+        EXPECT_NE(run.strErr.find("Flash successfully updated\n"), std::string::npos) << run.strErr;
+        EXPECT_NE(run.strErr.find("progress: 100%"), std::string::npos) << run.strErr;
+    }
+    SetFaults([](SSimFaults& f) { f.m_bWrongCheckWord = true; });
+    SRun run = Run(m_strUdp + " --yes flash " + strImage);
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_NE(run.strErr.find("Flash failed - CRC mismatch"), std::string::npos);
+    SetFaults([](SSimFaults& f) {
+        f.m_bWrongCheckWord = false;
+        f.m_nStopAfterLoadBlocks = 3;
+    });
+    run = Run(m_strSerial + " --yes flash " + strImage);
+    EXPECT_EQ(run.nExit, 3);
+    EXPECT_NE(run.strErr.find("Flash not updated, comm error "), std::string::npos) << run.strErr;
+}
+
+TEST_F(VelorctlTest, ResetOverUdpAndTrace) {
+    SRun run = Run(m_strUdp + " --yes --trace reset");
+    EXPECT_EQ(run.nExit, 0) << run.strErr;
+    EXPECT_NE(run.strErr.find(" The Velor has reset successfully"), std::string::npos);
+    EXPECT_NE(run.strErr.find("-> FE 00 00 00 FE"), std::string::npos) << run.strErr;
+    EXPECT_NE(run.strErr.find("<- FE"), std::string::npos) << run.strErr;
+}
