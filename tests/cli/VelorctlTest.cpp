@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -39,7 +40,8 @@ protected:
         });
         m_strUdp = "--udp 127.0.0.1:" + std::to_string(m_sim.UdpPort());
         m_strSerial = "--serial " + m_sim.PtyPath();
-        m_strDir = ::testing::TempDir();
+        // ctest runs tests as parallel processes: keep the files of each apart.
+        m_strDir = ::testing::TempDir() + "velorctl-" + std::to_string(::getpid()) + "-";
     }
     void TearDown() override { m_sim.Stop(); }
 
