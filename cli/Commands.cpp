@@ -176,6 +176,20 @@ int NoticeRefused(CCliPrompts& prompts) {
     return prompts.UsageRefused() ? EXIT_USAGE : EXIT_REFUSED;
 }
 
+// The switch notice, the port name and the link settings before a job; 0 when the
+// job may run, else the exit status.
+int PrepareJob(const SLinkOptions& link, CCliPrompts& prompts, CCliHost& host,
+               std::string& strDevice) {
+    if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
+    if (link.m_bUdp) {
+        SetUpUdp(link, host);
+        return EXIT_OK;
+    }
+    if (!SerialNameOk(link, prompts)) return EXIT_USAGE;
+    SetUpSerial(link, host, strDevice);
+    return EXIT_OK;
+}
+
 } // namespace
 
 int RunStatus(const SLinkOptions& link, CCliPrompts& prompts) {
@@ -222,14 +236,9 @@ int RunStatus(const SLinkOptions& link, CCliPrompts& prompts) {
 }
 
 int RunRead(const SLinkOptions& link, CCliPrompts& prompts) {
-    if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
-    if (!link.m_bUdp && !SerialNameOk(link, prompts)) return EXIT_USAGE;
     CCliHost host(&prompts);
     std::string strDevice;
-    if (link.m_bUdp)
-        SetUpUdp(link, host);
-    else
-        SetUpSerial(link, host, strDevice);
+    if (const int nExit = PrepareJob(link, prompts, host, strDevice)) return nExit;
     RunJob(link, host, JOB_CONFIGURE, strDevice);
     if (!prompts.m_readRecord) return prompts.Outcome().ExitCode(EXIT_COMM);
     json j = RecordJson(*prompts.m_readRecord, prompts.m_bPropertiesMode);
@@ -241,14 +250,9 @@ int RunRead(const SLinkOptions& link, CCliPrompts& prompts) {
 }
 
 int RunWrite(const SLinkOptions& link, CCliPrompts& prompts) {
-    if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
-    if (!link.m_bUdp && !SerialNameOk(link, prompts)) return EXIT_USAGE;
     CCliHost host(&prompts);
     std::string strDevice;
-    if (link.m_bUdp)
-        SetUpUdp(link, host);
-    else
-        SetUpSerial(link, host, strDevice);
+    if (const int nExit = PrepareJob(link, prompts, host, strDevice)) return nExit;
     RunJob(link, host, JOB_CONFIGURE, strDevice);
     if (prompts.EditRefused()) return EXIT_REFUSED;
     const int nExit = prompts.Outcome().ExitCode(EXIT_COMM);
@@ -290,14 +294,9 @@ int RunFlash(const SLinkOptions& link, CCliPrompts& prompts) {
     }
     prompts.m_nTotalBlocks = check.m_nBlocks;
     prompts.m_nTotalBytes = check.m_nBytes;
-    if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
-    if (!link.m_bUdp && !SerialNameOk(link, prompts)) return EXIT_USAGE;
     CCliHost host(&prompts);
     std::string strDevice;
-    if (link.m_bUdp)
-        SetUpUdp(link, host);
-    else
-        SetUpSerial(link, host, strDevice);
+    if (const int nExit = PrepareJob(link, prompts, host, strDevice)) return nExit;
     const auto start = std::chrono::steady_clock::now();
     prompts.StartClock();
     RunJob(link, host, JOB_FLASH, strDevice);

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "SimTestUtil.h"
 #include "firmware/SampleImage.h"
 #include "sim/SimUnit.h"
 
@@ -71,11 +72,7 @@ protected:
         return j;
     }
 
-    void SetFaults(const std::function<void(SSimFaults&)>& fn) {
-        SSimFaults faults = m_sim.Faults();
-        fn(faults);
-        m_sim.SetFaults(faults);
-    }
+    void SetFaults(const std::function<void(SSimFaults&)>& fn) { ChangeFaults(m_sim, fn); }
 
     CSimServer m_sim;
     std::string m_strUdp, m_strSerial, m_strDir;

@@ -10,6 +10,7 @@
 
 #include "JobTestHost.h"
 #include "ScriptedPrompts.h"
+#include "SimTestUtil.h"
 #include "TestUtil.h"
 #include "ethernet/EthernetThread.h"
 #include "firmware/SampleImage.h"
@@ -69,11 +70,7 @@ protected:
         EXPECT_FALSE(m_host.m_bBusyAtFinish);
     }
 
-    void SetFaults(const std::function<void(SSimFaults&)>& fn) {
-        SSimFaults faults = m_sim.Faults();
-        fn(faults);
-        m_sim.SetFaults(faults);
-    }
+    void SetFaults(const std::function<void(SSimFaults&)>& fn) { ChangeFaults(m_sim, fn); }
 
     // The reset request is sent without waiting for anything: give the unit a moment.
     uint32_t RestartsSoon(uint32_t nExpected) {
@@ -86,9 +83,7 @@ protected:
         return n;
     }
 
-    uint32_t Frames(int nCmd) {
-        return m_sim.WithUnit([&](CSimUnit& unit) { return unit.FrameCount(nCmd); });
-    }
+    uint32_t Frames(int nCmd) { return FramesReceived(m_sim, nCmd); }
 
     CSimServer m_sim;
     CScriptedPrompts m_prompts;

@@ -7,6 +7,7 @@
 
 #include "JobTestHost.h"
 #include "ScriptedPrompts.h"
+#include "SimTestUtil.h"
 #include "firmware/SampleImage.h"
 #include "platform/TimeConstants.h"
 #include "serial/SerlThread.h"
@@ -46,15 +47,9 @@ protected:
         EXPECT_FALSE(m_host.m_bBusyAtFinish);
     }
 
-    void SetFaults(const std::function<void(SSimFaults&)>& fn) {
-        SSimFaults faults = m_sim.Faults();
-        fn(faults);
-        m_sim.SetFaults(faults);
-    }
+    void SetFaults(const std::function<void(SSimFaults&)>& fn) { ChangeFaults(m_sim, fn); }
 
-    uint32_t Frames(int nCmd) {
-        return m_sim.WithUnit([&](CSimUnit& unit) { return unit.FrameCount(nCmd); });
-    }
+    uint32_t Frames(int nCmd) { return FramesReceived(m_sim, nCmd); }
 
     CSimServer m_sim;
     CScriptedPrompts m_prompts;

@@ -70,8 +70,10 @@ TEST_F(SerialE2E, ReadEditWriteAndReadBack) {
     rec.m_abData.fill(0xEE);
     m_pLink->GetParams(&rec);
     const NetParams unit = SSimOptions::DefaultParams();
-    for (size_t i = 0; i < 57; ++i) ASSERT_EQ(rec[i], unit[i]) << i;
-    for (size_t i = 57; i < NetParams::SIZE; ++i) ASSERT_EQ(rec[i], 0) << i; // never read
+    for (size_t i = 0; i < 57; ++i)
+        ASSERT_EQ(rec[i], unit[i]) << i;
+    for (size_t i = 57; i < NetParams::SIZE; ++i)
+        ASSERT_EQ(rec[i], 0) << i; // never read
     EXPECT_EQ(rec.Port(), 3001);
 
     const NetParams read = rec;

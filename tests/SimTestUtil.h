@@ -1,0 +1,18 @@
+#pragma once
+// Small helpers for tests that drive the simulated unit.
+
+#include <functional>
+
+#include "sim/SimUnit.h"
+
+// Changes some of the unit's faults, keeping the others.
+inline void ChangeFaults(CSimServer& sim, const std::function<void(SSimFaults&)>& fn) {
+    SSimFaults faults = sim.Faults();
+    fn(faults);
+    sim.SetFaults(faults);
+}
+
+// Frames the unit received with a command (-1: empty frames).
+inline uint32_t FramesReceived(CSimServer& sim, int nCmd) {
+    return sim.WithUnit([&](CSimUnit& unit) { return unit.FrameCount(nCmd); });
+}
