@@ -10,7 +10,7 @@ WORK=$(mktemp -d)
 trap 'kill "$SIM_PID" 2>/dev/null || true; wait "$SIM_PID" 2>/dev/null || true; rm -rf "$WORK"' EXIT INT TERM
 
 PORT=${VELOR_TOUR_PORT:-3001}
-"$SIM" --pty --udp "127.0.0.1:$PORT" --running --serial-keeps-scp --baud 115200 --parity even --state-file "$WORK/state.json" >"$WORK/sim.out" 2>"$WORK/sim.err" &
+"$SIM" --pty --udp "127.0.0.1:$PORT" --running --baud 115200 --parity even --state-file "$WORK/state.json" >"$WORK/sim.out" 2>"$WORK/sim.err" &
 SIM_PID=$!
 i=0
 while ! grep -q '^udp:' "$WORK/sim.out" 2>/dev/null; do

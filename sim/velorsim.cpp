@@ -135,9 +135,14 @@ int main(int argc, char** argv) {
                    "Record bytes 24..28 (SCP port properties and comm "
                    "address), 10 hex digits (default 0C40010001)")
         ->group(U);
+    bool bSerialStoresScp = false;
+    app.add_flag("--serial-stores-scp", bSerialStoresScp,
+                 "A write over the serial link stores the zeros the utility sends at record "
+                 "bytes 24..28 (the unit's own port settings), so its read-back does not compare; "
+                 "by default the unit keeps its own values there, as the serial link expects")
+        ->group(U);
     app.add_flag("--serial-keeps-scp", opts.m_bSerialKeepsScp,
-                 "A write over the serial link leaves record bytes 24..28 as they are (the "
-                 "utility sends zeros there); by default what arrives is stored")
+                 "The default; kept for scripts that name it")
         ->group(U);
     app.add_flag("--no-resync-on-start", bNoResync,
                  "Do not ask for resynchronisation in the "
@@ -234,6 +239,7 @@ int main(int argc, char** argv) {
     opts.m_bOddParity = strParity == "odd";
     opts.m_bKeysEnabled = !bKeysDisabled;
     opts.m_bResyncOnRestart = !bNoResync;
+    opts.m_bSerialKeepsScp = !bSerialStoresScp;
     opts.m_bResyncAtStart = !bRunning && !bNoResync;
     if (!strUdp.empty()) {
         opts.m_bUdp = true;
