@@ -34,6 +34,33 @@ Bytes ValidHeader() {
     return ab;
 }
 
+// A reply frame carrying data; the data sum is checked only when bDataSum is set.
+Bytes DataReply(const Bytes& data, bool bDataSum = true) {
+    Bytes ab(frame::MAX_FRAME);
+    ab.resize(frame::Build(ab.data(), ab.size(), 0, 0, 0x91, data.size() + 2, data.data()));
+    ab[3] = bDataSum ? 0x01 : 0x00;
+    ab[4] = frame::Sum8(ab.data(), 4);
+    ab.back() = frame::Sum8(ab.data(), ab.size() - 1);
+    return ab;
+}
+
+// Read reply data: IV, then the plain text encrypted under the link key.
+Bytes ReadData(const Bytes& plain) {
+    Bytes ab(IV_LEN + plain.size());
+    for (size_t i = 0; i < IV_LEN; ++i) ab[i] = static_cast<uint8_t>(0xA0 + i);
+    CryptPayload(plain.data(), ab.data() + IV_LEN, ab.data(), LINK_KEY.data(), plain.size(),
+                 CRYPT_ENCRYPT);
+    return ab;
+}
+
+// A unit that answers polls and the write, and answers 0x91 with the given datagram.
+CUdpPeer::Handler UnitAnswering(Bytes readReply) {
+    return [readReply](const Bytes& req) {
+        if (req.size() > 5 && req[5] == frame::CMD_READ_PARAMS) return std::vector<Bytes>{readReply};
+        return std::vector<Bytes>{req.size() > 5 ? DataReply({}) : ValidHeader()};
+    };
+}
+
 class EthLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -168,6 +195,50 @@ TEST_F(EthLinkTest, AddressReentryReopensAtTheNewAddressWithTheLongerTimeOut) {
     EXPECT_EQ(m_prompts.Log(), (std::vector<std::string>{"[IpAddress] OK", "[IpAddress] OK",
                                                          RECV_TIMED_OUT, "[IpAddress] Cancel"}));
     link.CloseSocket(CEthLink::EClose::JobEnd);
+}
+
+TEST_F(EthLinkTest, ReadReplyWhoseDataDidNotArriveOrIsTooShortLeavesTheRecord) {
+    const NetParams before = m_rec;
+    // Plain text of 56 bytes, one short of the record part a read must carry.
+    const Bytes shortText = DataReply(ReadData(Bytes(56, 0x11)));
+    // A count of 255 whose bytes never came: no data sum to betray it, and its cipher
+    // text would reach past the frame buffer.
+    Bytes cutShort = DataReply(ReadData(Bytes(100, 0x22)), false);
+    cutShort[6] = 255;
+    for (const Bytes& reply : {shortText, cutShort}) {
+        CUdpPeer unit(UnitAnswering(reply));
+        m_host.m_nTargetPort = unit.Port();
+        CEthLink link(&m_host);
+        ASSERT_EQ(link.OpenSocket(2000, CEthLink::EOpen::Start), EOpenResult::Open);
+        EXPECT_EQ(link.ReadParams(), CEthLink::EStep::Retry);
+        EXPECT_EQ(m_rec, before);
+        EXPECT_EQ(m_host.m_nTargetPort, unit.Port());
+        link.CloseSocket(CEthLink::EClose::JobEnd);
+    }
+    EXPECT_TRUE(m_prompts.Log().empty());
+}
+
+TEST_F(EthLinkTest, ReadBackComparesOnlyWhatArrived) {
+    uint8_t abPlain[PLAIN_WRITE_LEN];
+    PackParamsEthernet(m_rec, abPlain);
+    // The stored record in full; then the same with a count of 255 that did not arrive;
+    // then only 57 bytes of it, too few to confirm the 61 that were written.
+    const Bytes full = DataReply(ReadData(Bytes(abPlain, abPlain + 61)));
+    Bytes cutShort = DataReply(ReadData(Bytes(abPlain, abPlain + 61)), false);
+    cutShort[6] = 255;
+    const Bytes partial = DataReply(ReadData(Bytes(abPlain, abPlain + 57)));
+    for (const Bytes& reply : {full, cutShort, partial}) {
+        CUdpPeer unit(UnitAnswering(reply));
+        m_host.m_nTargetPort = unit.Port();
+        CEthLink link(&m_host);
+        ASSERT_EQ(link.OpenSocket(2000, CEthLink::EOpen::Start), EOpenResult::Open);
+        EXPECT_EQ(link.WriteParams(), CEthLink::EStep::Next);
+        link.CloseSocket(CEthLink::EClose::JobEnd);
+    }
+    EXPECT_EQ(m_prompts.Log(),
+              (std::vector<std::string>{" The Velor updated successfully",
+                                        "!!!!!The Velor update did not compare successfully!!!!",
+                                        "!!!!!The Velor update did not compare successfully!!!!"}));
 }
 
 } // namespace
