@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "firmware/ImageReader.h"
 #include "params/NetParams.h"
@@ -264,12 +265,25 @@ bool CEthLink::ResetUnit() {
 // --- firmware download ----------------------------------------------------------------
 
 CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
-    const CImageCheck check = ValidateImage(strPath);
-    if (check.m_nResult == CImageReader::ERR_OPEN) {
+    // The whole file is read and checked before anything goes to the unit. Its blocks
+    // are kept, so that the exchanges that follow wait for nothing but the unit.
+    CImageReader reader;
+    std::vector<uint8_t> abBlocks;
+    std::vector<size_t> anBlockLen;
+    const int nRead = reader.Run(strPath, [&](const uint8_t* pBlock, size_t nLen) {
+        abBlocks.insert(abBlocks.end(), pBlock, pBlock + nLen);
+        anBlockLen.push_back(nLen);
+        return 0;
+    });
+    if (nRead == CImageReader::ERR_OPEN) {
         Show(ethmsg::FILE_OPEN);
         return EFlash::NotStarted;
     }
-    if (!check.Ok()) {
+    if (nRead != CImageReader::OK) {
+        CImageCheck check;
+        check.m_nResult = nRead;
+        check.m_nLine = reader.ErrorLine();
+        check.m_strReason = reader.ErrorReason();
         Show(check.FormatErrorMessage());
         return EFlash::NotStarted;
     }
@@ -284,29 +298,12 @@ CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
     m_pFrame[frame::OFS_ADDR] = m_nFlashAddr;
     if (!Poll()) return EFlash::NotStarted;
 
-    CImageReader reader;
-    bool bRefused = false;
-    const int nResult = reader.Run(
-        strPath,
-        [&](const uint8_t* pBlock, size_t nLen) {
-            if (SendBlock(frame::CMD_LOAD, static_cast<uint32_t>(nLen + 2), pBlock)) return 0;
-            bRefused = true;
-            return frame::ERR_INVALID;
-        },
-        [&](uint64_t nDone, uint64_t nTotal) { m_pHost->Prompts().Progress(nDone, nTotal); });
-    if (bRefused) return EFlash::Interrupted;
-    // The file was validated a moment ago; it can still have changed since.
-    if (nResult == CImageReader::ERR_OPEN) {
-        Show(ethmsg::FILE_OPEN);
-        return EFlash::Interrupted;
-    }
-    if (nResult != CImageReader::OK) {
-        CImageCheck late;
-        late.m_nResult = nResult;
-        late.m_nLine = reader.ErrorLine();
-        late.m_strReason = reader.ErrorReason();
-        Show(late.FormatErrorMessage());
-        return EFlash::Interrupted;
+    size_t nDone = 0;
+    for (const size_t nLen : anBlockLen) {
+        if (!SendBlock(frame::CMD_LOAD, static_cast<uint32_t>(nLen + 2), abBlocks.data() + nDone))
+            return EFlash::Interrupted;
+        nDone += nLen;
+        m_pHost->Prompts().Progress(nDone, abBlocks.size());
     }
 
     ClearFrame();

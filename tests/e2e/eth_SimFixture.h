@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ScriptedPrompts.h"
@@ -78,10 +82,20 @@ protected:
     // Sent datagrams in hex, one string each.
     std::vector<std::string> SentHex() {
         std::vector<std::string> v;
-        for (const Bytes& ab : Sent()) v.push_back(ToHex(ab));
+        for (const Bytes& ab : Sent())
+            v.push_back(ToHex(ab));
         return v;
     }
     Messages Log() const { return m_prompts.Log(); }
+    // A datagram that needs no answer reaches the unit a moment later.
+    uint32_t RestartsSoon(uint32_t nExpected) {
+        const auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        uint32_t n;
+        while ((n = m_sim.WithUnit([](CSimUnit& u) { return u.Restarts(); })) != nExpected &&
+               std::chrono::steady_clock::now() < tEnd)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return n;
+    }
 
     SSimOptions m_options;
     CSimServer m_sim;

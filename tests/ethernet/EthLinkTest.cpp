@@ -47,7 +47,8 @@ Bytes DataReply(const Bytes& data, bool bDataSum = true) {
 // Read reply data: IV, then the plain text encrypted under the link key.
 Bytes ReadData(const Bytes& plain) {
     Bytes ab(IV_LEN + plain.size());
-    for (size_t i = 0; i < IV_LEN; ++i) ab[i] = static_cast<uint8_t>(0xA0 + i);
+    for (size_t i = 0; i < IV_LEN; ++i)
+        ab[i] = static_cast<uint8_t>(0xA0 + i);
     CryptPayload(plain.data(), ab.data() + IV_LEN, ab.data(), LINK_KEY.data(), plain.size(),
                  CRYPT_ENCRYPT);
     return ab;
@@ -56,7 +57,8 @@ Bytes ReadData(const Bytes& plain) {
 // A unit that answers polls and the write, and answers 0x91 with the given datagram.
 CUdpPeer::Handler UnitAnswering(Bytes readReply) {
     return [readReply](const Bytes& req) {
-        if (req.size() > 5 && req[5] == frame::CMD_READ_PARAMS) return std::vector<Bytes>{readReply};
+        if (req.size() > 5 && req[5] == frame::CMD_READ_PARAMS)
+            return std::vector<Bytes>{readReply};
         return std::vector<Bytes>{req.size() > 5 ? DataReply({}) : ValidHeader()};
     };
 }
