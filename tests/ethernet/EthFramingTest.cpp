@@ -34,7 +34,7 @@ std::vector<uint8_t> Reply(uint8_t nControl, std::vector<uint8_t> data = {}) {
 
 int Check(CEthFraming& f, const std::vector<uint8_t>& reply) {
     Buffer ab{};
-    std::memcpy(ab.data(), reply.data(), std::min(reply.size(), ab.size()));
+    if (!reply.empty()) std::memcpy(ab.data(), reply.data(), std::min(reply.size(), ab.size()));
     return f.CheckReply(ab.data(), reply.size());
 }
 
