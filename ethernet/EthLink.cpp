@@ -277,7 +277,7 @@ CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
     });
     if (nRead == CImageReader::ERR_OPEN) {
         Show(ethmsg::FILE_OPEN);
-        return EFlash::NotStarted;
+        return EFlash::FileNotOpened;
     }
     if (nRead != CImageReader::OK) {
         CImageCheck check;
@@ -285,7 +285,7 @@ CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
         check.m_nLine = reader.ErrorLine();
         check.m_strReason = reader.ErrorReason();
         Show(check.FormatErrorMessage());
-        return EFlash::NotStarted;
+        return EFlash::InvalidImage;
     }
 
     if (!m_socket.SetRecvTimeout(TimeConstants().m_nRecvMs)) {

@@ -81,13 +81,15 @@ public:
 
     // How a download ended. Only Updated means the unit runs the new image.
     enum class EFlash {
-        NotStarted,  // time-out, first poll or the image file failed: nothing loaded
-        Interrupted, // a block or the end-of-load block was not accepted
-        Updated,     // "Flash successfully updated"
-        CrcMismatch, // "Flash failed - CRC mismatch"
-        NotChecked,  // the unit reports check word 0: nothing is said
-        Unreachable, // "Unable to connect to Velor" after the last attempt
-        SendFailed,  // the poll of an attempt could not be sent (message shown)
+        FileNotOpened, // " File open error ": nothing sent
+        InvalidImage,  // not a valid image (the message names line and reason): nothing sent
+        NotStarted,    // the time-out could not be set or the first poll failed
+        Interrupted,   // a block or the end-of-load block was not accepted
+        Updated,       // "Flash successfully updated"
+        CrcMismatch,   // "Flash failed - CRC mismatch"
+        NotChecked,    // the unit reports check word 0: nothing is said
+        Unreachable,   // "Unable to connect to Velor" after the last attempt
+        SendFailed,    // the poll of an attempt could not be sent (message shown)
     };
 
     static constexpr size_t FRAME_BUFFER = CEthFraming::FRAME_BUFFER;

@@ -34,6 +34,10 @@ int FlashResultCode(CEthLink::EFlash eFlash) {
         return 0;
     case CEthLink::EFlash::Unreachable:
         return 2;
+    case CEthLink::EFlash::FileNotOpened:
+        return 4;
+    case CEthLink::EFlash::InvalidImage:
+        return 5;
     case CEthLink::EFlash::CrcMismatch:
         return 6;
     default:

@@ -156,7 +156,7 @@ TEST_F(EthSimTest, InvalidCommandRepliesRetrySilentlyInvalidPollRepliesSayError)
 }
 
 TEST_F(EthSimTest, ResyncReplyFailsThePollAndRestartsTheSequence) {
-    m_options.m_bResyncOnRestart = true; // a unit just powered on
+    m_options.m_bResyncAtStart = true; // a unit just powered on
     CEthLink& link = Open();
     ASSERT_TRUE(link.StepPolls());
     EXPECT_EQ(Log(), (Messages{"Error"}));

@@ -63,6 +63,7 @@ TEST_F(EthFlashTest, HealthyUnitTakesTheImageAndReportsItsCheckWord) {
     const std::string strPath = Image("a.s19", 0xFF00, 0x300);
     m_rec[NetParams::OFS_UNIT_COMM_ADDR] = 0x03;
     m_rec[NetParams::OFS_COMM_ADDR] = 0x09;
+    m_options.m_bResyncOnRestart = true; // the restarted unit first asks to start again at 0
     CEthLink& link = Open();
     ASSERT_TRUE(link.StepPolls());
     ClearTrace();
@@ -82,6 +83,13 @@ TEST_F(EthFlashTest, HealthyUnitTakesTheImageAndReportsItsCheckWord) {
     EXPECT_EQ(ToHex(&end[0], 3), "FE 03 07");
     EXPECT_EQ(ToHex(&end[5], 6), "8E 04 00 FF FF FF");
     EXPECT_EQ(end[11], frame::Sum8(end.data(), 11));
+    // The first attempt met the resynchronisation request; the second read the word.
+    const std::vector<Bytes> sent = Sent();
+    std::vector<std::string> afterEnd;
+    for (size_t i = 1 + 4 + 1; i < sent.size(); ++i)
+        afterEnd.push_back(ToHex(sent[i]));
+    EXPECT_EQ(afterEnd, (std::vector<std::string>{"FE 03 00 00 01", "FE 03 00 00 01",
+                                                  "FE 03 03 09 0D 70 00 8A"}));
 
     // The unit holds the image byte for byte.
     std::map<uint32_t, uint8_t> image;
@@ -180,8 +188,8 @@ TEST_F(EthFlashTest, FileThatCannotBeOpenedOrIsInvalidSendsNothing) {
     CEthLink& link = Open();
     ASSERT_TRUE(link.StepPolls());
     ClearTrace();
-    EXPECT_EQ(link.LoadImage(m_strDir + "/missing.s19"), EFlash::NotStarted);
-    EXPECT_EQ(link.LoadImage(strBad), EFlash::NotStarted);
+    EXPECT_EQ(link.LoadImage(m_strDir + "/missing.s19"), EFlash::FileNotOpened);
+    EXPECT_EQ(link.LoadImage(strBad), EFlash::InvalidImage);
     EXPECT_TRUE(Sent().empty());
     EXPECT_EQ(Log(), (Messages{" File open error ", check.FormatErrorMessage()}));
     EXPECT_EQ(Log()[1].rfind("Flash not updated, image file error at line 3", 0), 0u) << Log()[1];

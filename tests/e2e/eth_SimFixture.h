@@ -38,6 +38,7 @@ protected:
         TimeConstants().m_nDrainLimitMs = 300;
         m_options.m_bUdp = true;
         m_options.m_nUdpPort = 0;
+        m_options.m_bResyncAtStart = false; // a unit that has been running a while
         m_options.m_bResyncOnRestart = false;
         m_rec = NetParams::Defaults();
         m_host.m_pNetParams = &m_rec;
