@@ -153,9 +153,9 @@ int main(int argc, char** argv) {
         std::filesystem::temp_directory_path() / ("bench_eth_flash." + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const std::string strImage = (dir / "image.s19").string();
-    SSampleImage spec;
-    spec.m_nLength = nImageBytes;
-    if (!WriteSampleImage(strImage, spec)) {
+    SSampleImage sample;
+    sample.m_nLength = nImageBytes;
+    if (!WriteSampleImage(strImage, sample)) {
         std::fprintf(stderr, "cannot write %s\n", strImage.c_str());
         return 1;
     }

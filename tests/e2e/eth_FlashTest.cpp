@@ -34,12 +34,12 @@ protected:
 
     std::string Image(const std::string& strName, uint32_t nStart, size_t nLen,
                       size_t nRecordBytes = 32) {
-        SSampleImage spec;
-        spec.m_nStart = nStart;
-        spec.m_nLength = nLen;
-        spec.m_nRecordBytes = nRecordBytes;
+        SSampleImage sample;
+        sample.m_nStart = nStart;
+        sample.m_nLength = nLen;
+        sample.m_nRecordBytes = nRecordBytes;
         const std::string strPath = m_strDir + "/" + strName;
-        EXPECT_TRUE(WriteSampleImage(strPath, spec));
+        EXPECT_TRUE(WriteSampleImage(strPath, sample));
         return strPath;
     }
     std::string TextFile(const std::string& strName, const std::string& strText) {
