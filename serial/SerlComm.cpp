@@ -254,6 +254,12 @@ int CSerlComm::CheckUnit() {
     return 0;
 }
 
+int CSerlComm::TakeReadReply() {
+    if (ReplyCount(m_abReply) == 0) return 1;
+    // A reply too short to fill the record leaves it as it was.
+    return DecryptReadReply(m_abReply, m_nReplyLen, *m_pReadBlock) ? 0 : 1;
+}
+
 int CSerlComm::ReadParams() {
     ClosePort();
     if (const int nResult = Connect()) {
@@ -264,10 +270,7 @@ int CSerlComm::ReadParams() {
         Show(MSG_NOT_RESPONDING);
         return nResult;
     }
-    if (ReplyCount(m_abReply) == 0) return 1;
-    // A reply too short to fill the record leaves it as it was.
-    if (!DecryptReadReply(m_abReply, m_nReplyLen, *m_pReadBlock)) return 1;
-    return 0;
+    return TakeReadReply();
 }
 
 int CSerlComm::ReadBack() {
@@ -276,9 +279,7 @@ int CSerlComm::ReadBack() {
         Show(MSG_NOT_RESPONDING);
         return nResult;
     }
-    if (ReplyCount(m_abReply) == 0) return 1;
-    if (!DecryptReadReply(m_abReply, m_nReplyLen, *m_pReadBlock)) return 1;
-    return 0;
+    return TakeReadReply();
 }
 
 int CSerlComm::WriteParams() {

@@ -87,6 +87,9 @@ private:
     int FailAfterPause(int nCode);
     void Show(const std::string& strText);
     bool StatusHeld() const;
+    // The read reply standing in the reply buffer into the read block; 1 when it
+    // carries no usable record.
+    int TakeReadReply();
 
     int m_nPort = 1;
     int m_nBaud = 0;

@@ -16,3 +16,15 @@ inline void ChangeFaults(CSimServer& sim, const std::function<void(SSimFaults&)>
 inline uint32_t FramesReceived(CSimServer& sim, int nCmd) {
     return sim.WithUnit([&](CSimUnit& unit) { return unit.FrameCount(nCmd); });
 }
+
+// The unit's own record names the address and port it is reached at, as a real
+// unit's does: a job that reads it takes them over for the next job.
+inline void PointRecordAtServer(CSimServer& sim) {
+    sim.WithUnit([&](CSimUnit& unit) {
+        NetParams rec = unit.Params();
+        rec.SetDottedAt(NetParams::OFS_IP, "127.0.0.1");
+        rec.SetPort(sim.UdpPort());
+        unit.SetParams(rec);
+        return 0;
+    });
+}

@@ -32,13 +32,7 @@ protected:
         options.m_bResyncAtStart = false;
         options.m_bSerialKeepsScp = true;
         ASSERT_TRUE(m_sim.Start(options));
-        m_sim.WithUnit([&](CSimUnit& unit) {
-            NetParams rec = unit.Params();
-            rec.SetDottedAt(NetParams::OFS_IP, "127.0.0.1");
-            rec.SetPort(m_sim.UdpPort());
-            unit.SetParams(rec);
-            return 0;
-        });
+        PointRecordAtServer(m_sim);
         m_strUdp = "--udp 127.0.0.1:" + std::to_string(m_sim.UdpPort());
         m_strSerial = "--serial " + m_sim.PtyPath();
         // ctest runs tests as parallel processes: keep the files of each apart.

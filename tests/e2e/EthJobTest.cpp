@@ -40,15 +40,7 @@ protected:
         m_host.m_nTargetPort = m_sim.UdpPort();
         m_host.m_rec.SetDottedAt(NetParams::OFS_IP, "127.0.0.1");
         m_host.m_rec.SetPort(m_sim.UdpPort());
-        // The unit's own record names the address and port it is reached at: a job
-        // that reads it takes them over for the next job.
-        m_sim.WithUnit([&](CSimUnit& unit) {
-            NetParams rec = unit.Params();
-            rec.SetDottedAt(NetParams::OFS_IP, "127.0.0.1");
-            rec.SetPort(m_sim.UdpPort());
-            unit.SetParams(rec);
-            return 0;
-        });
+        PointRecordAtServer(m_sim);
     }
     void TearDown() override {
         SetTraceSink({});
