@@ -26,22 +26,22 @@ std::string Record(char cType, uint32_t nAddr, const uint8_t* p, size_t n) {
 }
 } // namespace
 
-std::string MakeSampleImage(const SSampleImage& spec) {
+std::string MakeSampleImage(const SSampleImage& layout) {
     const char szHeader[] = "velor sample";
     std::string str =
         Record('0', 0, reinterpret_cast<const uint8_t*>(szHeader), sizeof szHeader - 1);
-    uint32_t nState = spec.m_nSeed ? spec.m_nSeed : 1;
-    std::vector<uint8_t> data(spec.m_nLength);
+    uint32_t nState = layout.m_nSeed ? layout.m_nSeed : 1;
+    std::vector<uint8_t> data(layout.m_nLength);
     for (auto& b : data) {
         nState ^= nState << 13;
         nState ^= nState >> 17;
         nState ^= nState << 5;
         b = static_cast<uint8_t>(nState >> 24);
     }
-    const size_t nPer = spec.m_nRecordBytes ? spec.m_nRecordBytes : 32;
+    const size_t nPer = layout.m_nRecordBytes ? layout.m_nRecordBytes : 32;
     size_t i = 0;
     while (i < data.size()) {
-        const uint32_t nAddr = spec.m_nStart + static_cast<uint32_t>(i);
+        const uint32_t nAddr = layout.m_nStart + static_cast<uint32_t>(i);
         size_t n = std::min(nPer, data.size() - i);
         // The check word at 0xFFFE is picked up only from a record that starts there:
         // give it a record of its own and stay aligned after it.
@@ -50,12 +50,12 @@ std::string MakeSampleImage(const SSampleImage& spec) {
         str += Record('3', nAddr, data.data() + i, n);
         i += n;
     }
-    str += Record('7', spec.m_nStart, nullptr, 0);
+    str += Record('7', layout.m_nStart, nullptr, 0);
     return str;
 }
 
-bool WriteSampleImage(const std::string& strPath, const SSampleImage& spec) {
+bool WriteSampleImage(const std::string& strPath, const SSampleImage& layout) {
     std::ofstream file(strPath, std::ios::binary);
-    file << MakeSampleImage(spec);
+    file << MakeSampleImage(layout);
     return static_cast<bool>(file);
 }

@@ -15,6 +15,6 @@ struct SSampleImage {
 };
 
 // The image as S-record text (S0 header, S3 data records, S7 end).
-std::string MakeSampleImage(const SSampleImage& spec);
+std::string MakeSampleImage(const SSampleImage& layout);
 // Writes it to a file; false when the file cannot be written.
-bool WriteSampleImage(const std::string& strPath, const SSampleImage& spec);
+bool WriteSampleImage(const std::string& strPath, const SSampleImage& layout);

@@ -66,12 +66,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    SSampleImage spec;
-    spec.m_nLength = nKiB * 1024;
+    SSampleImage layout;
+    layout.m_nLength = nKiB * 1024;
     const std::string strPath = (std::filesystem::temp_directory_path() /
                                  ("velor-bench-" + std::to_string(::getpid()) + ".s19"))
                                     .string();
-    if (!WriteSampleImage(strPath, spec)) {
+    if (!WriteSampleImage(strPath, layout)) {
         std::fprintf(stderr, "cannot write %s\n", strPath.c_str());
         return 1;
     }

@@ -362,21 +362,21 @@ TEST_F(ImageReaderTest, AgreesWithSrecCat) {
 #include "firmware/SampleImage.h"
 
 TEST_F(ImageReaderTest, SampleImagesReadBackWithTheirCheckWord) {
-    for (const SSampleImage spec :
+    for (const SSampleImage layout :
          {SSampleImage{0, 16 * 1024, 32, 7}, SSampleImage{0xF000, 0x2000, 16, 9},
           SSampleImage{0, 0x40000, 64, 3}}) {
         const auto path = (m_dir / "sample.s37").string();
-        ASSERT_TRUE(WriteSampleImage(path, spec));
+        ASSERT_TRUE(WriteSampleImage(path, layout));
         std::vector<SBlock> blocks;
         ASSERT_EQ(Read(path, blocks), 0) << m_reader.ErrorReason();
         const auto mem = Memory(blocks);
-        ASSERT_EQ(mem.size(), spec.m_nLength);
-        EXPECT_EQ(mem.begin()->first, spec.m_nStart);
-        const uint32_t nEnd = spec.m_nStart + static_cast<uint32_t>(spec.m_nLength);
+        ASSERT_EQ(mem.size(), layout.m_nLength);
+        EXPECT_EQ(mem.begin()->first, layout.m_nStart);
+        const uint32_t nEnd = layout.m_nStart + static_cast<uint32_t>(layout.m_nLength);
         // The highest check-word point the image covers is the one captured.
         uint32_t nPoint = 0;
         for (uint32_t p : {0xFFFEu, 0x1FFFEu, 0x3FFFEu, 0x7FFFEu})
-            if (p >= spec.m_nStart && p + 2 <= nEnd) nPoint = p;
+            if (p >= layout.m_nStart && p + 2 <= nEnd) nPoint = p;
         if (nPoint) {
             EXPECT_TRUE(m_reader.CheckWordFound());
             EXPECT_EQ(m_reader.CheckWord(), uint16_t(mem.at(nPoint) << 8 | mem.at(nPoint + 1)));
