@@ -33,9 +33,9 @@ protected:
         SerialE2E::TearDown();
     }
 
-    std::string Image(const SSampleImage& spec) {
+    std::string Image(const SSampleImage& layout) {
         const std::string strPath = (m_dir / "image.s19").string();
-        EXPECT_TRUE(WriteSampleImage(strPath, spec));
+        EXPECT_TRUE(WriteSampleImage(strPath, layout));
         return strPath;
     }
     std::string Text(const std::string& strText) {
@@ -78,10 +78,10 @@ public:
 
 TEST_F(SerialDownload, AcceptedImageLandsInTheUnitAndItsCheckWordMatches) {
     Start();
-    SSampleImage spec;
-    spec.m_nStart = 0xE000;
-    spec.m_nLength = 0x2400; // through 0xFFFE: the image carries a check word
-    const std::string strPath = Image(spec);
+    SSampleImage layout;
+    layout.m_nStart = 0xE000;
+    layout.m_nLength = 0x2400; // through 0xFFFE: the image carries a check word
+    const std::string strPath = Image(layout);
     const CImageCheck check = ValidateImage(strPath);
     ASSERT_TRUE(check.Ok());
     ASSERT_TRUE(check.m_bCheckWordFound);
@@ -114,10 +114,10 @@ TEST_F(SerialDownload, AcceptedImageLandsInTheUnitAndItsCheckWordMatches) {
 
 TEST_F(SerialDownload, ImageEndingOnAFullBlockStillEndsTheLoadAndChecks) {
     Start();
-    SSampleImage spec;
-    spec.m_nStart = 0xFF16; // 234 bytes ending at 0xFFFF, check word included
-    spec.m_nLength = frame::LOAD_MAX_BYTES;
-    EXPECT_EQ(Flash(Image(spec)), download::OK);
+    SSampleImage layout;
+    layout.m_nStart = 0xFF16; // 234 bytes ending at 0xFFFF, check word included
+    layout.m_nLength = frame::LOAD_MAX_BYTES;
+    EXPECT_EQ(Flash(Image(layout)), download::OK);
     EXPECT_EQ(Messages(), Msgs{UPDATED});
     EXPECT_EQ(Unit([](CSimUnit& u) { return u.LoadBlocks(); }), 1u);
     EXPECT_EQ(EndOfLoadSent(), 3u);
@@ -137,8 +137,8 @@ TEST_F(SerialDownload, LoadRejectedByTheUnitGetsNoFinalCheck) {
     Start();
     SSimFaults faults;
     faults.m_bRejectLoad = true;
-    SSampleImage spec;
-    EXPECT_EQ(Flash(Image(spec), &faults), download::REJECTED);
+    SSampleImage layout;
+    EXPECT_EQ(Flash(Image(layout), &faults), download::REJECTED);
     EXPECT_EQ(Messages(),
               Msgs{"Flash not updated, rejected by Velor after load (checksum error) "});
     EXPECT_EQ(Frames(frame::CMD_STATUS), 1u); // CheckUnit's only
@@ -148,9 +148,9 @@ TEST_F(SerialDownload, CommErrorMidwayStopsWithoutEndOfLoad) {
     Start();
     SSimFaults faults;
     faults.m_nStopAfterLoadBlocks = 3;
-    SSampleImage spec;
-    spec.m_nLength = 4 * 1024;
-    EXPECT_EQ(Flash(Image(spec), &faults), frame::ERR_NO_REPLY);
+    SSampleImage layout;
+    layout.m_nLength = 4 * 1024;
+    EXPECT_EQ(Flash(Image(layout), &faults), frame::ERR_NO_REPLY);
     EXPECT_EQ(Messages(), Msgs{"Flash not updated, comm error "});
     EXPECT_EQ(Unit([](CSimUnit& u) { return u.LoadBlocks(); }), 3u);
     EXPECT_EQ(EndOfLoadSent(), 0u);
@@ -161,9 +161,9 @@ TEST_F(SerialDownload, UnitNotBackWithin45Tries) {
     Start();
     SSimFaults faults;
     faults.m_nStatusCount = 45; // answers, but never with a whole status record
-    SSampleImage spec;
-    spec.m_nLength = 1024;
-    EXPECT_EQ(Flash(Image(spec), &faults), download::NOT_BACK);
+    SSampleImage layout;
+    layout.m_nLength = 1024;
+    EXPECT_EQ(Flash(Image(layout), &faults), download::NOT_BACK);
     EXPECT_EQ(Messages(), Msgs{"Unable to connect to Velor"});
     EXPECT_EQ(Frames(frame::CMD_STATUS), 1u + 45u);
 }
@@ -172,17 +172,17 @@ TEST_F(SerialDownload, CheckWordMismatchAndCheckWordZero) {
     Start();
     SSimFaults faults;
     faults.m_bWrongCheckWord = true;
-    SSampleImage spec;
-    spec.m_nStart = 0xF000;
-    spec.m_nLength = 0x1000;
-    EXPECT_EQ(Flash(Image(spec), &faults), download::CHECK_MISMATCH);
+    SSampleImage layout;
+    layout.m_nStart = 0xF000;
+    layout.m_nLength = 0x1000;
+    EXPECT_EQ(Flash(Image(layout), &faults), download::CHECK_MISMATCH);
     EXPECT_EQ(Messages(), Msgs{"Flash failed - CRC mismatch"});
 
     // A unit that reports 0 makes no check: no message at all.
     m_prompts.Clear();
     faults = {};
     faults.m_bCheckWordZero = true;
-    EXPECT_EQ(Flash(Image(spec), &faults), download::OK);
+    EXPECT_EQ(Flash(Image(layout), &faults), download::OK);
     EXPECT_TRUE(Messages().empty());
 }
 
@@ -194,9 +194,9 @@ TEST_F(SerialDownload, UnreadableOrInvalidFileSendsNothing) {
 
     // Valid records first, a broken one later: not one block goes out.
     m_prompts.Clear();
-    SSampleImage spec;
-    spec.m_nLength = 2048;
-    std::string strText = MakeSampleImage(spec);
+    SSampleImage layout;
+    layout.m_nLength = 2048;
+    std::string strText = MakeSampleImage(layout);
     strText.insert(strText.find("\nS7") + 1, "S3 broken\n");
     const std::string strPath = Text(strText);
     const CImageCheck check = ValidateImage(strPath);
@@ -210,9 +210,9 @@ TEST_F(SerialDownload, UnreadableOrInvalidFileSendsNothing) {
 
 TEST_F(SerialDownload, LinkClosedUnderTheDownloadIsACommError) {
     Start();
-    SSampleImage spec;
-    spec.m_nLength = 1024;
-    const std::string strPath = Image(spec);
+    SSampleImage layout;
+    layout.m_nLength = 1024;
+    const std::string strPath = Image(layout);
     m_pLink->ClosePort();
     EXPECT_EQ(LoadImage(*m_pLink, m_prompts, strPath), 1259);
     EXPECT_EQ(Messages(), Msgs{"Flash not updated, comm error "});
