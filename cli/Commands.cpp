@@ -10,6 +10,7 @@
 #include "ethernet/EthLink.h"
 #include "ethernet/EthernetThread.h"
 #include "firmware/ImageReader.h"
+#include "platform/HexText.h"
 #include "platform/JobHost.h"
 #include "platform/SerialDevice.h"
 #include "platform/TimeConstants.h"
@@ -97,13 +98,7 @@ void RunJob(const SLinkOptions& link, CCliHost& host, uint32_t nJob, const std::
 }
 
 std::string KeyHex(const NetParams& rec, size_t nOfs) {
-    static const char* s_digits = "0123456789ABCDEF";
-    std::string str;
-    for (size_t i = 0; i < NetParams::KEY_LEN; ++i) {
-        str += s_digits[rec[nOfs + i] >> 4];
-        str += s_digits[rec[nOfs + i] & 15];
-    }
-    return str;
+    return HexText(rec.Data() + nOfs, NetParams::KEY_LEN);
 }
 
 json RecordJson(const NetParams& rec, bool bProperties) {

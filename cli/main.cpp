@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "cli/Commands.h"
+#include "platform/HexText.h"
 #include "platform/Trace.h"
 
 namespace {
@@ -33,14 +34,8 @@ void InstallTrace() {
     SetTraceSink([](ETraceDir eDir, const uint8_t* p, size_t n) {
         const double dT =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - s_start).count();
-        std::string str;
-        char sz[4];
-        for (size_t i = 0; i < n; ++i) {
-            std::snprintf(sz, sizeof sz, i ? " %02X" : "%02X", p[i]);
-            str += sz;
-        }
         std::fprintf(stderr, "[%9.3f] %s %s\n", dT, eDir == ETraceDir::Sent ? "->" : "<-",
-                     str.c_str());
+                     HexText(p, n, ' ').c_str());
     });
 }
 

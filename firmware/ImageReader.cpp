@@ -5,6 +5,7 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/HexText.h"
 #include "serial/FrameCodec.h"
 
 namespace {
@@ -16,10 +17,8 @@ int HexDigit(char c) {
     return -1;
 }
 
-std::string Hex2(unsigned n) {
-    char sz[3];
-    std::snprintf(sz, sizeof sz, "%02X", n & 0xFF);
-    return sz;
+std::string Hex2(uint8_t n) {
+    return HexText(&n, 1);
 }
 
 bool IsCheckWordPoint(uint64_t nAddr) {
@@ -95,8 +94,8 @@ bool CImageReader::ParseLine(const std::string& strLine, SRecord& rec) {
         }
         const size_t nCount = ab[0];
         if (ab.size() != nCount + 1) {
-            Fail("record holds " + std::to_string(ab.size() - 1) + " bytes after its count, count says " +
-                 std::to_string(nCount));
+            Fail("record holds " + std::to_string(ab.size() - 1) +
+                 " bytes after its count, count says " + std::to_string(nCount));
             return false;
         }
         const size_t nAddrLen = cType == '2' ? 3 : cType == '3' ? 4 : 2;
@@ -105,14 +104,16 @@ bool CImageReader::ParseLine(const std::string& strLine, SRecord& rec) {
             return false;
         }
         unsigned nSum = 0;
-        for (size_t i = 0; i < nCount; ++i) nSum += ab[i];
+        for (size_t i = 0; i < nCount; ++i)
+            nSum += ab[i];
         const uint8_t nExpected = static_cast<uint8_t>(~nSum & 0xFF);
         if (ab[nCount] != nExpected) {
             Fail("record checksum is " + Hex2(ab[nCount]) + ", expected " + Hex2(nExpected));
             return false;
         }
         if (cType == '0' || cType == '5' || cType == '6') return true; // header or count: skipped
-        for (size_t i = 0; i < nAddrLen; ++i) rec.nAddress = rec.nAddress << 8 | ab[1 + i];
+        for (size_t i = 0; i < nAddrLen; ++i)
+            rec.nAddress = rec.nAddress << 8 | ab[1 + i];
         rec.eKind = SRecord::DATA;
         rec.abData.assign(ab.begin() + static_cast<long>(1 + nAddrLen), ab.end() - 1);
         return true;
@@ -130,7 +131,8 @@ bool CImageReader::ParseLine(const std::string& strLine, SRecord& rec) {
         return false;
     }
     unsigned nSum = 0;
-    for (size_t i = 0; i < nLen + 4; ++i) nSum += ab[i];
+    for (size_t i = 0; i < nLen + 4; ++i)
+        nSum += ab[i];
     const uint8_t nExpected = static_cast<uint8_t>((0x100 - (nSum & 0xFF)) & 0xFF);
     if (ab[nLen + 4] != nExpected) {
         Fail("record checksum is " + Hex2(ab[nLen + 4]) + ", expected " + Hex2(nExpected));

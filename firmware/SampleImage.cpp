@@ -1,35 +1,28 @@
 #include "firmware/SampleImage.h"
+#include "platform/HexText.h"
 
 #include <cstdio>
 #include <fstream>
 #include <vector>
 
-namespace {
-std::string Record(char cType, uint32_t nAddr, const uint8_t* p, size_t n) {
-    const size_t nAddrLen = cType == '0' ? 2 : 4;
+std::string SRecordLine(char cType, uint32_t nAddr, const uint8_t* p, size_t n) {
+    const size_t nAddrLen = cType == '2' || cType == '8' ? 3 : cType == '3' || cType == '7' ? 4 : 2;
     std::vector<uint8_t> ab;
     ab.push_back(static_cast<uint8_t>(nAddrLen + n + 1));
     for (size_t i = nAddrLen; i-- > 0;)
         ab.push_back(static_cast<uint8_t>(nAddr >> (8 * i)));
-    ab.insert(ab.end(), p, p + n);
+    if (n) ab.insert(ab.end(), p, p + n);
     unsigned nSum = 0;
     for (uint8_t b : ab)
         nSum += b;
     ab.push_back(static_cast<uint8_t>(~nSum & 0xFF));
-    std::string str = std::string("S") + cType;
-    char sz[3];
-    for (uint8_t b : ab) {
-        std::snprintf(sz, sizeof sz, "%02X", b);
-        str += sz;
-    }
-    return str + "\n";
+    return std::string("S") + cType + HexText(ab.data(), ab.size()) + "\n";
 }
-} // namespace
 
 std::string MakeSampleImage(const SSampleImage& layout) {
     const char szHeader[] = "velor sample";
     std::string str =
-        Record('0', 0, reinterpret_cast<const uint8_t*>(szHeader), sizeof szHeader - 1);
+        SRecordLine('0', 0, reinterpret_cast<const uint8_t*>(szHeader), sizeof szHeader - 1);
     uint32_t nState = layout.m_nSeed ? layout.m_nSeed : 1;
     std::vector<uint8_t> data(layout.m_nLength);
     for (auto& b : data) {
@@ -47,10 +40,10 @@ std::string MakeSampleImage(const SSampleImage& layout) {
         // give it a record of its own and stay aligned after it.
         if (nAddr < 0xFFFE && nAddr + n > 0xFFFE) n = 0xFFFE - nAddr;
         if (nAddr == 0xFFFE) n = std::min<size_t>(n, 2);
-        str += Record('3', nAddr, data.data() + i, n);
+        str += SRecordLine('3', nAddr, data.data() + i, n);
         i += n;
     }
-    str += Record('7', layout.m_nStart, nullptr, 0);
+    str += SRecordLine('7', layout.m_nStart, nullptr, 0);
     return str;
 }
 

@@ -14,6 +14,10 @@ struct SSampleImage {
     uint32_t m_nSeed = 1;
 };
 
+// One S-record line with its count and checksum: S0/S1/S5/S9 carry 2 address
+// bytes, S2/S8 3, S3/S7 4.
+std::string SRecordLine(char cType, uint32_t nAddr, const uint8_t* p, size_t n);
+
 // The image as S-record text (S0 header, S3 data records, S7 end).
 std::string MakeSampleImage(const SSampleImage& layout);
 // Writes it to a file; false when the file cannot be written.

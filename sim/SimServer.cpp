@@ -22,6 +22,7 @@
 #include <deque>
 #include <thread>
 
+#include "platform/HexText.h"
 #include "serial/FrameCodec.h"
 #include "sim/SimUnit.h"
 
@@ -160,13 +161,7 @@ void CSimServer::SImpl::Trace(const char* pszLink, const char* pszDir, const uin
                               size_t n) const {
     if (!m_opts.m_bTrace) return;
     const double dSec = std::chrono::duration<double>(Clock::now() - m_tStart).count();
-    std::string str;
-    char sz[4];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(sz, sizeof sz, i ? " %02X" : "%02X", p[i]);
-        str += sz;
-    }
-    std::fprintf(stderr, "%10.6f %s %s %s\n", dSec, pszLink, pszDir, str.c_str());
+    std::fprintf(stderr, "%10.6f %s %s %s\n", dSec, pszLink, pszDir, HexText(p, n, ' ').c_str());
 }
 
 bool CSimServer::SImpl::OpenPty(std::string& strError) {

@@ -3,19 +3,14 @@
 
 #include <cstdio>
 
+#include "platform/HexText.h"
 #include "serial/FrameCodec.h"
 #include "sim/SimUnit.h"
 
 namespace {
 
 std::string Hex(const uint8_t* p, size_t n) {
-    static const char* s_digits = "0123456789abcdef";
-    std::string str;
-    for (size_t i = 0; i < n; ++i) {
-        str += s_digits[p[i] >> 4];
-        str += s_digits[p[i] & 15];
-    }
-    return str;
+    return HexText(p, n, 0, EHexCase::Lower);
 }
 
 std::string Hex8(uint32_t n) {

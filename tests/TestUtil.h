@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/HexText.h"
+
 inline std::vector<uint8_t> FromHex(const std::string& str) {
     std::vector<uint8_t> ab;
     int nHi = -1;
@@ -25,14 +27,9 @@ inline std::vector<uint8_t> FromHex(const std::string& str) {
 }
 
 inline std::string ToHex(const uint8_t* p, size_t n) {
-    static const char* s_digits = "0123456789ABCDEF";
-    std::string str;
-    for (size_t i = 0; i < n; ++i) {
-        if (i) str += ' ';
-        str += s_digits[p[i] >> 4];
-        str += s_digits[p[i] & 15];
-    }
-    return str;
+    return HexText(p, n, ' ');
 }
 
-inline std::string ToHex(const std::vector<uint8_t>& ab) { return ToHex(ab.data(), ab.size()); }
+inline std::string ToHex(const std::vector<uint8_t>& ab) {
+    return ToHex(ab.data(), ab.size());
+}

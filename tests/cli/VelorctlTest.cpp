@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "SimTestUtil.h"
+#include "SimServerUtil.h"
 #include "firmware/SampleImage.h"
 #include "sim/SimUnit.h"
 

@@ -10,7 +10,7 @@
 
 #include "JobTestHost.h"
 #include "ScriptedPrompts.h"
-#include "SimTestUtil.h"
+#include "SimServerUtil.h"
 #include "TestUtil.h"
 #include "ethernet/EthernetThread.h"
 #include "firmware/SampleImage.h"

@@ -7,7 +7,7 @@
 
 #include "JobTestHost.h"
 #include "ScriptedPrompts.h"
-#include "SimTestUtil.h"
+#include "SimServerUtil.h"
 #include "firmware/SampleImage.h"
 #include "platform/TimeConstants.h"
 #include "serial/SerlThread.h"

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "firmware/ImageReader.h"
+#include "firmware/SampleImage.h"
+#include "platform/HexText.h"
 #include "serial/FrameCodec.h"
 
 namespace fs = std::filesystem;
@@ -54,27 +56,12 @@ protected:
 };
 
 std::string Hex(const std::vector<uint8_t>& ab) {
-    std::string str;
-    char sz[3];
-    for (uint8_t b : ab) {
-        std::snprintf(sz, sizeof sz, "%02X", b);
-        str += sz;
-    }
-    return str;
+    return HexText(ab.data(), ab.size());
 }
 
 // One S-record of the given type with a correct checksum.
 std::string SRec(char cType, uint32_t nAddr, const std::vector<uint8_t>& data) {
-    const size_t nAddrLen = cType == '2' || cType == '8' ? 3 : cType == '3' || cType == '7' ? 4 : 2;
-    std::vector<uint8_t> ab = {static_cast<uint8_t>(nAddrLen + data.size() + 1)};
-    for (size_t i = nAddrLen; i-- > 0;)
-        ab.push_back(static_cast<uint8_t>(nAddr >> (8 * i)));
-    ab.insert(ab.end(), data.begin(), data.end());
-    unsigned nSum = 0;
-    for (uint8_t b : ab)
-        nSum += b;
-    ab.push_back(static_cast<uint8_t>(~nSum));
-    return std::string("S") + cType + Hex(ab) + "\n";
+    return SRecordLine(cType, nAddr, data.data(), data.size());
 }
 
 std::string IRec(uint8_t nType, uint16_t nAddr, const std::vector<uint8_t>& data) {

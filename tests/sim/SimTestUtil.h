@@ -63,9 +63,11 @@ struct CUnitClient {
 };
 
 inline std::vector<uint8_t> LoadBlock(uint32_t nAddr, const std::vector<uint8_t>& abBytes) {
-    std::vector<uint8_t> ab = {0, static_cast<uint8_t>(nAddr >> 16 & 0x07),
-                               static_cast<uint8_t>(nAddr >> 8), static_cast<uint8_t>(nAddr)};
-    ab.insert(ab.end(), abBytes.begin(), abBytes.end());
+    std::vector<uint8_t> ab(frame::LOAD_HEADER + abBytes.size());
+    ab[1] = static_cast<uint8_t>(nAddr >> 16 & 0x07);
+    ab[2] = static_cast<uint8_t>(nAddr >> 8);
+    ab[3] = static_cast<uint8_t>(nAddr);
+    std::copy(abBytes.begin(), abBytes.end(), ab.begin() + frame::LOAD_HEADER);
     return ab;
 }
 

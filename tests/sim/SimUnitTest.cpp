@@ -9,6 +9,7 @@
 #include "SimTestUtil.h"
 #include "TestUtil.h"
 #include "firmware/ImageReader.h"
+#include "firmware/SampleImage.h"
 
 namespace fs = std::filesystem;
 
@@ -318,21 +319,7 @@ namespace {
 
 // An S3 record of the bytes at nAddr.
 std::string S3(uint32_t nAddr, const std::vector<uint8_t>& ab) {
-    std::vector<uint8_t> body = {static_cast<uint8_t>(ab.size() + 5),
-                                 static_cast<uint8_t>(nAddr >> 24),
-                                 static_cast<uint8_t>(nAddr >> 16),
-                                 static_cast<uint8_t>(nAddr >> 8), static_cast<uint8_t>(nAddr)};
-    body.insert(body.end(), ab.begin(), ab.end());
-    unsigned nSum = 0;
-    std::string str = "S3";
-    char sz[3];
-    for (uint8_t b : body) {
-        std::snprintf(sz, sizeof sz, "%02X", b);
-        str += sz;
-        nSum += b;
-    }
-    std::snprintf(sz, sizeof sz, "%02X", ~nSum & 0xFF);
-    return str + sz + "\n";
+    return SRecordLine('3', nAddr, ab.data(), ab.size());
 }
 
 // Downloads an image file as the utility does and returns the reader's check word
