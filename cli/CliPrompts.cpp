@@ -5,7 +5,7 @@
 #include <cinttypes>
 #include <iostream>
 
-#include "platform/Notices.h"
+#include "params/Texts.h"
 
 void CCliPrompts::Message(const std::string& strText) {
     std::lock_guard lock(m_mutex);
@@ -29,7 +29,7 @@ void CCliPrompts::Note(const std::string& strText) {
 bool CCliPrompts::SwitchesNotice(ELink eLink) {
     if (m_bYes) return true;
     const char* pszText =
-        eLink == ELink::Ethernet ? ETHERNET_SWITCHES_NOTICE : SERIAL_SWITCHES_NOTICE;
+        eLink == ELink::Ethernet ? txt::ETHERNET_SWITCHES_NOTICE : txt::SERIAL_SWITCHES_NOTICE;
     if (!::isatty(STDIN_FILENO)) {
         Note("Check Switches: " + std::string(pszText));
         Note("stdin is not a terminal: confirm the switch settings with --yes");
