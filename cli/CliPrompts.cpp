@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "params/Texts.h"
+#include "platform/SerialDevice.h"
 
 void CCliPrompts::Message(const std::string& strText) {
     std::lock_guard lock(m_mutex);
@@ -17,13 +18,16 @@ void CCliPrompts::Message(const std::string& strText) {
         str.pop_back();
     std::fprintf(m_pErr, "%s\n", str.c_str());
     std::fflush(m_pErr);
-    m_outcome.Add(strText);
 }
 
 void CCliPrompts::Note(const std::string& strText) {
     std::lock_guard lock(m_mutex);
     std::fprintf(m_pErr, "velorctl: %s\n", strText.c_str());
     std::fflush(m_pErr);
+}
+
+void CCliPrompts::PortOpenFailed(const std::string& strDevice, int nError) {
+    Note(serialdev::OpenFailureText(strDevice, nError));
 }
 
 bool CCliPrompts::SwitchesNotice(ELink eLink) {

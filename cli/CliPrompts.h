@@ -34,6 +34,7 @@ public:
     void PropertiesDialog(uint8_t* pPlain, size_t nLen, uint32_t nSerialNo) override;
     bool UpdateDoneDialog() override;
     bool ChooseImageFile(std::string& strPath) override;
+    void PortOpenFailed(const std::string& strDevice, int nError) override;
     void Progress(uint64_t nDone, uint64_t nTotal) override;
 
     // The download's clock starts here, before the first block.
@@ -43,7 +44,6 @@ public:
     void Note(const std::string& strText);
 
     // What the run found out.
-    const COutcome& Outcome() const { return m_outcome; }
     bool UsageRefused() const { return m_bUsageRefused; }
     bool EditRefused() const { return m_bEditRefused; }
     std::optional<NetParams> m_readRecord; // the record as the configuration dialog got it
@@ -62,7 +62,6 @@ private:
     EMode m_eMode;
     FILE* m_pErr;
     std::mutex m_mutex;
-    COutcome m_outcome;
     bool m_bUsageRefused = false;
     bool m_bEditRefused = false;
     std::chrono::steady_clock::time_point m_start{};

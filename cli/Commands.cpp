@@ -8,15 +8,16 @@
 #include <sstream>
 
 #include "ethernet/EthLink.h"
-#include "ethernet/EthernetThread.h"
 #include "firmware/ImageReader.h"
+#include "jobs/EthernetThread.h"
+#include "params/Texts.h"
 #include "platform/HexText.h"
-#include "platform/JobHost.h"
+#include "jobs/JobHost.h"
 #include "platform/SerialDevice.h"
 #include "platform/TimeConstants.h"
 #include "serial/FrameCodec.h"
 #include "serial/SerlComm.h"
-#include "serial/SerlThread.h"
+#include "jobs/SerlThread.h"
 
 using json = nlohmann::ordered_json;
 
@@ -50,11 +51,20 @@ std::string ParityName(const std::string& str) {
 
 // The serial settings as the serial port dialog would store them, and the device
 // path when one was named instead of a COM port.
-void SetUpSerial(const SLinkOptions& link, CCliHost& host, std::string& strDevice) {
+// False, with a note, when the record refuses them.
+bool SetUpSerial(const SLinkOptions& link, CCliHost& host, std::string& strDevice,
+                 CCliPrompts& prompts) {
     const std::string strPort = IsComName(link.m_strSerialPort) ? link.m_strSerialPort : "COM1";
     if (!IsComName(link.m_strSerialPort)) strDevice = link.m_strSerialPort;
-    host.m_scp = ScpParams::Make(strPort, link.m_nUnitAddr, ParityName(link.m_strParity),
-                                 std::to_string(link.m_nBaud));
+    const std::string strParity = ParityName(link.m_strParity);
+    const std::string strBaud = std::to_string(link.m_nBaud);
+    const auto scp = ScpParams::Make(strPort, link.m_nUnitAddr, strParity, strBaud);
+    if (!scp) {
+        prompts.Note(ScpParams::TextProblem(strPort, strParity, strBaud));
+        return false;
+    }
+    host.m_scp = *scp;
+    return true;
 }
 
 void SetUpUdp(const SLinkOptions& link, CCliHost& host) {
@@ -153,13 +163,13 @@ std::string Hex4(unsigned n) {
     return sz;
 }
 
-json StatusJson(const uint8_t* pFrame) {
+json StatusJson(const status::CUnitStatus& st) {
     json j;
-    j["serial-number"] = frame::StatusSerialNo(pFrame);
-    j["keys-enabled"] = frame::StatusKeysEnabled(pFrame);
-    j["configuration-switch"] = frame::StatusConfigSwitch(pFrame);
-    j["properties-mode"] = frame::StatusPropertiesMode(pFrame);
-    j["check-word"] = Hex4(frame::StatusCheckWord(pFrame));
+    j["serial-number"] = st.m_nSerialNo;
+    j["keys-enabled"] = st.m_bKeysEnabled;
+    j["configuration-switch"] = st.m_bConfigSwitch;
+    j["properties-mode"] = st.m_bPropertiesMode;
+    j["check-word"] = Hex4(st.m_nCheckWord);
     return j;
 }
 
@@ -180,8 +190,8 @@ int PrepareJob(const SLinkOptions& link, CCliPrompts& prompts, CCliHost& host,
         SetUpUdp(link, host);
         return EXIT_OK;
     }
-    if (!SerialNameOk(link, prompts)) return EXIT_USAGE;
-    SetUpSerial(link, host, strDevice);
+    if (!SerialNameOk(link, prompts) || !SetUpSerial(link, host, strDevice, prompts))
+        return EXIT_USAGE;
     return EXIT_OK;
 }
 
@@ -199,34 +209,40 @@ int RunStatus(const SLinkOptions& link, CCliPrompts& prompts) {
             eth.StepPolls()) {
             eth.Frame()[frame::OFS_ADDR] = host.m_rec[NetParams::OFS_COMM_ADDR];
             if (eth.CommandExchange(frame::CMD_STATUS, 2, nullptr)) {
-                if (frame::CheckReply(eth.Frame(), eth.Received()) != frame::OK ||
-                    eth.Received() < frame::OFS_DATA + frame::ST_MODE + 1 ||
-                    frame::DataCount(eth.Frame()) <= frame::ST_MODE) {
-                    prompts.Note("the unit's status reply is not valid");
+                const auto st = frame::CheckReply(eth.Frame(), eth.Received()) == frame::OK
+                                    ? frame::ParseStatusReply(eth.Frame(), eth.Received())
+                                    : std::nullopt;
+                if (!st) {
+                    prompts.Note("the unit's status reply is not a whole status record");
                 } else {
-                    Print(link, StatusJson(eth.Frame()));
+                    Print(link, StatusJson(*st));
                     nExit = EXIT_OK;
                 }
+            } else {
+                nExit = ExitCode(eth.Result());
             }
+        } else {
+            nExit = ExitCode(eth.Result());
         }
         eth.CloseSocket(CEthLink::EClose::JobEnd);
         return nExit;
     }
-    if (!SerialNameOk(link, prompts)) return EXIT_USAGE;
     std::string strDevice;
-    SetUpSerial(link, host, strDevice);
+    if (!SerialNameOk(link, prompts) || !SetUpSerial(link, host, strDevice, prompts))
+        return EXIT_USAGE;
     CSerlComm comm(&host.m_scp, &prompts, strDevice);
-    if (comm.Connect() != 0) return EXIT_COMM;
+    if (comm.Connect() != 0) return ExitCode(comm.Result());
     uint8_t abReply[CSerlComm::REPLY_SIZE] = {};
     if (comm.Transact(frame::CMD_STATUS, 2, nullptr, abReply) != 0) {
-        prompts.Message(CSerlThread::NOT_RESPONDING);
+        prompts.Message(txt::SER_NOT_RESPONDING);
         return EXIT_COMM;
     }
-    if (frame::DataCount(abReply) <= frame::ST_MODE) {
-        prompts.Note("the unit's status reply is too short");
+    const auto st = frame::ParseStatusReply(abReply, comm.ReplyLen());
+    if (!st) {
+        prompts.Note("the unit's status reply is not a whole status record");
         return EXIT_COMM;
     }
-    Print(link, StatusJson(abReply));
+    Print(link, StatusJson(*st));
     return EXIT_OK;
 }
 
@@ -235,7 +251,9 @@ int RunRead(const SLinkOptions& link, CCliPrompts& prompts) {
     std::string strDevice;
     if (const int nExit = PrepareJob(link, prompts, host, strDevice)) return nExit;
     RunJob(link, host, JOB_CONFIGURE, strDevice);
-    if (!prompts.m_readRecord) return prompts.Outcome().ExitCode(EXIT_COMM);
+    // velorctl read answers the configuration dialog with Cancel: having reached it
+    // is the success.
+    if (!prompts.m_readRecord) return ExitCode(host.m_eResult);
     json j = RecordJson(*prompts.m_readRecord, prompts.m_bPropertiesMode);
     j["serial-number"] = prompts.m_nSerialNo;
     j["keys-enabled"] = prompts.m_bKeysEnabled;
@@ -250,32 +268,39 @@ int RunWrite(const SLinkOptions& link, CCliPrompts& prompts) {
     if (const int nExit = PrepareJob(link, prompts, host, strDevice)) return nExit;
     RunJob(link, host, JOB_CONFIGURE, strDevice);
     if (prompts.EditRefused()) return EXIT_REFUSED;
-    const int nExit = prompts.Outcome().ExitCode(EXIT_COMM);
+    const EJobResult eResult = host.m_eResult;
     if (prompts.m_bWriteConfirmed) {
         json j = RecordJson(host.m_rec, prompts.m_bPropertiesMode);
-        j["verified"] = nExit == EXIT_OK || (prompts.Outcome().Succeeded() && nExit == EXIT_COMM);
-        j["reset"] = prompts.m_bReset && prompts.m_bResetAsked;
+        // The reset is offered only after the write; a reset that failed later does not
+        // undo the verification.
+        j["verified"] = prompts.m_bResetAsked && eResult != EJobResult::VerifyFailed;
+        j["reset"] = prompts.m_bReset && prompts.m_bResetAsked && eResult == EJobResult::Success;
+        j["result"] = JobResultName(eResult);
         Print(link, j);
     }
-    return nExit;
+    return ExitCode(eResult);
 }
 
 int RunReset(const SLinkOptions& link, CCliPrompts& prompts) {
     if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
     CCliHost host(&prompts);
+    EJobResult eResult = EJobResult::None;
     if (link.m_bUdp) {
         SetUpUdp(link, host);
         prompts.m_bReset = true;
         RunJob(link, host, JOB_RESET, {});
+        eResult = host.m_eResult;
     } else {
-        if (!SerialNameOk(link, prompts)) return EXIT_USAGE;
         std::string strDevice;
-        SetUpSerial(link, host, strDevice);
+        if (!SerialNameOk(link, prompts) || !SetUpSerial(link, host, strDevice, prompts))
+            return EXIT_USAGE;
         CSerlComm comm(&host.m_scp, &prompts, strDevice);
         comm.ResetUnit();
+        eResult = comm.Result();
     }
-    const int nExit = prompts.Outcome().ExitCode(EXIT_COMM);
-    if (link.m_bJson) Print(link, json{{"reset", nExit == EXIT_OK}});
+    const int nExit = ExitCode(eResult);
+    if (link.m_bJson)
+        Print(link, json{{"reset", nExit == EXIT_OK}, {"result", JobResultName(eResult)}});
     return nExit;
 }
 
@@ -297,16 +322,17 @@ int RunFlash(const SLinkOptions& link, CCliPrompts& prompts) {
     RunJob(link, host, JOB_FLASH, strDevice);
     const double dSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const int nResult = host.m_nFlashResult;
-    int nExit = prompts.Outcome().ExitCode(nResult == 0 ? EXIT_OK : EXIT_COMM);
-    if (nExit == EXIT_OK && !prompts.Outcome().Succeeded())
+    const EJobResult eResult = host.m_eResult;
+    if (eResult == EJobResult::Unverified)
         prompts.Note("loaded; the unit reports check word 0, so nothing was compared");
+    const int nExit = ExitCode(eResult);
     json j;
     j["image"] = prompts.m_strImagePath;
     j["blocks"] = check.m_nBlocks;
     j["bytes"] = check.m_nBytes;
     j["check-word"] = Hex4(check.m_nCheckWord);
     j["updated"] = nExit == EXIT_OK;
+    j["result"] = JobResultName(eResult);
     j["seconds"] = static_cast<double>(static_cast<int64_t>(dSeconds * 1000)) / 1000.0;
     Print(link, j);
     return nExit;

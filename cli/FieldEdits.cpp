@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <charconv>
 
-const char* const UNIT_BAUD_RATES[8] = {"19200",  "38400", "57600", "1200",
-                                        "115200", "2400",  "4800",  "9600"};
-
 namespace {
 
 const std::vector<std::string> s_network = {
@@ -167,12 +164,13 @@ void CFieldEdits::ApplyNetwork(NetParams& rec) const {
 void CFieldEdits::ApplyProperties(uint8_t* pPlain) const {
     if (!HasPropertyFields()) return;
     // Decode what the unit holds, as the properties dialog shows it ...
-    uint8_t nBaud = pPlain[24] & 0x07;
-    bool bEncryption = pPlain[24] & 0x08;
-    bool bCts = pPlain[24] & 0x20;
-    bool bParityOff = pPlain[24] & 0x80;
-    bool bAutoBackup = pPlain[25] & 0x40;
-    uint8_t nCommAddr = pPlain[28];
+    CUnitProperties props = CUnitProperties::Decode(pPlain[24], pPlain[25], pPlain[28]);
+    uint8_t& nBaud = props.m_nBaudCode;
+    bool& bEncryption = props.m_bEncryption;
+    bool& bCts = props.m_bCts;
+    bool& bParityOff = props.m_bParityOff;
+    bool& bAutoBackup = props.m_bAutoBackup;
+    uint8_t& nCommAddr = props.m_nCommAddr;
     // ... change the named fields ...
     for (const auto& [strField, strValue] : m_values) {
         bool b = false;
@@ -194,8 +192,5 @@ void CFieldEdits::ApplyProperties(uint8_t* pPlain) const {
         }
     }
     // ... and encode as its OK does (dial-up backup is always written off).
-    pPlain[24] = static_cast<uint8_t>((bParityOff ? 0x80 : 0) | (bCts ? 0x20 : 0) |
-                                      (bEncryption ? 0x08 : 0) | nBaud);
-    pPlain[25] = bAutoBackup ? 0x40 : 0;
-    pPlain[28] = nCommAddr;
+    props.Encode(pPlain[24], pPlain[25], pPlain[28]);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "params/NetParams.h"
+#include "params/UnitStatus.h"
 
 class CFieldEdits {
 public:
@@ -35,5 +36,3 @@ private:
     std::map<std::string, std::string> m_values; // field -> value as given
 };
 
-// The baud rates the unit's serial port knows, by code 0..7.
-extern const char* const UNIT_BAUD_RATES[8];

@@ -1,7 +1,7 @@
 #pragma once
-// How velorctl turns what a job showed into its exit status.
+// velorctl's exit status, from how the job ended.
 
-#include <string>
+#include "params/JobResult.h"
 
 enum EExit {
     EXIT_OK = 0,
@@ -11,22 +11,4 @@ enum EExit {
     EXIT_IMAGE = 4, // image file error
 };
 
-enum class EMessageClass { Neutral, Success, Refused, Comm, Image };
-
-// Classifies one message text a job showed.
-EMessageClass ClassifyMessage(const std::string& strText);
-
-// Accumulates the classes of every message of a run.
-class COutcome {
-public:
-    void Add(EMessageClass e);
-    void Add(const std::string& strText) { Add(ClassifyMessage(strText)); }
-    // Image errors first, then refusals, then communication failures; success when
-    // something succeeded and nothing failed; bFallback otherwise.
-    int ExitCode(int nFallback) const;
-    bool Failed() const { return m_bImage || m_bRefused || m_bComm; }
-    bool Succeeded() const { return m_bSuccess; }
-
-private:
-    bool m_bSuccess = false, m_bRefused = false, m_bComm = false, m_bImage = false;
-};
+int ExitCode(EJobResult eResult);

@@ -5,10 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "serial/FrameCodec.h"
+
 class CEthFraming {
 public:
     // The frame buffer every request is built in and every reply received into.
-    static constexpr size_t FRAME_BUFFER = 257;
+    static constexpr size_t FRAME_BUFFER = frame::REPLY_BUFFER;
 
     // CheckReply results.
     static constexpr int VALID = 0;

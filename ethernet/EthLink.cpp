@@ -5,18 +5,12 @@
 #include <vector>
 
 #include "firmware/ImageReader.h"
+#include "firmware/LoadBlock.h"
 #include "params/NetParams.h"
-#include "platform/JobHost.h"
+#include "params/Texts.h"
 #include "platform/TimeConstants.h"
 #include "platform/Trace.h"
 #include "serial/FrameCodec.h"
-
-std::string ethmsg::Format(const char* pFormat, const char* pText) {
-    std::string str = pFormat;
-    const size_t nAt = str.find("%s");
-    if (nAt != std::string::npos) str.replace(nAt, 2, pText);
-    return str;
-}
 
 namespace {
 constexpr size_t COMPARE_LEN = 61; // record bytes a write sends from the record
@@ -24,7 +18,7 @@ constexpr uint32_t LEN_NO_DATA = 2;
 constexpr uint32_t LEN_WRITE = 2 + WRITE_DATA_LEN; // 134
 } // namespace
 
-CEthLink::CEthLink(CJobHost* pHost)
+CEthLink::CEthLink(CLinkHost* pHost)
     : m_pHost(pHost), m_strIp(pHost->m_strTargetIp), m_nPort(pHost->m_nTargetPort),
       m_pFraming(std::make_unique<CEthFraming>()),
       m_pFrame(std::make_unique<uint8_t[]>(FRAME_BUFFER)) {}
@@ -39,7 +33,8 @@ void CEthLink::Show(const std::string& strText) {
 }
 
 void CEthLink::ShowSocketError(const char* pFormat, int nError) {
-    Show(ethmsg::Format(pFormat, m_sockUtil.ErrorText(nError)));
+    m_eResult = nError == WSAETIMEDOUT ? EJobResult::NoAnswer : EJobResult::CommFailure;
+    Show(txt::Format(pFormat, m_sockUtil.ErrorText(nError)));
 }
 
 void CEthLink::ClearFrame() {
@@ -53,30 +48,32 @@ int CEthLink::CheckReply() {
 // --- socket ---------------------------------------------------------------------------
 
 CEthLink::EOpenResult CEthLink::OpenSocket(int nTimeoutMs, EOpen eMode) {
+    m_eResult = EJobResult::CommFailure;
     if (CDatagramSocket::Startup() != 0) {
-        Show(ethmsg::STARTUP);
+        Show(txt::ETH_STARTUP);
         return EOpenResult::Failed;
     }
     m_bStarted = true;
     if (!m_socket.Open()) {
-        ShowSocketError(eMode == EOpen::Start ? ethmsg::SOCKET_AT_START : ethmsg::SOCKET_AGAIN,
+        ShowSocketError(eMode == EOpen::Start ? txt::ETH_SOCKET_AT_START : txt::ETH_SOCKET_AGAIN,
                         m_socket.LastError());
         return EOpenResult::Failed;
     }
     if (!m_socket.SetRecvTimeout(nTimeoutMs)) {
-        Show(ethmsg::TIMEOUT);
+        Show(txt::ETH_TIMEOUT);
         return EOpenResult::Failed;
     }
     if (!m_socket.Connect(m_strIp, m_nPort)) {
-        ShowSocketError(ethmsg::CONNECT, m_socket.LastError());
+        ShowSocketError(txt::ETH_CONNECT, m_socket.LastError());
         return EOpenResult::NotConnected;
     }
+    m_eResult = EJobResult::Success;
     return EOpenResult::Open;
 }
 
 void CEthLink::CloseSocket(EClose eMsg) {
     if (m_socket.IsOpen() && !m_socket.Close())
-        ShowSocketError(eMsg == EClose::JobEnd ? ethmsg::CLOSE_AT_END : ethmsg::CLOSE_REOPEN,
+        ShowSocketError(eMsg == EClose::JobEnd ? txt::ETH_CLOSE_AT_END : txt::ETH_CLOSE_REOPEN,
                         m_socket.LastError());
     if (m_bStarted) {
         CDatagramSocket::Cleanup();
@@ -103,7 +100,7 @@ CEthLink::EStep CEthLink::AddressReentry() {
 bool CEthLink::Exchange(size_t nLen) {
     TraceFrame(ETraceDir::Sent, m_pFrame.get(), nLen);
     if (m_socket.Send(m_pFrame.get(), nLen) < 0) {
-        ShowSocketError(ethmsg::SEND, m_socket.LastError());
+        ShowSocketError(txt::ETH_SEND, m_socket.LastError());
         return false;
     }
     ClearFrame();
@@ -111,7 +108,7 @@ bool CEthLink::Exchange(size_t nLen) {
     const int nGot = m_socket.Recv(m_pFrame.get(), FRAME_BUFFER, static_cast<size_t>(nLenAsked));
     if (nGot < 0) {
         m_nReceived = 0;
-        ShowSocketError(ethmsg::RECEIVE, m_socket.LastError());
+        ShowSocketError(txt::ETH_RECEIVE, m_socket.LastError());
         return false;
     }
     m_nReceived = static_cast<size_t>(nGot);
@@ -123,7 +120,8 @@ bool CEthLink::Poll() {
     const size_t nLen = m_pFraming->BuildFrame(0, 0, nullptr, m_pFrame.get());
     if (!Exchange(nLen)) return false;
     if (CheckReply() != CEthFraming::VALID) {
-        Show(ethmsg::POLL_ERROR);
+        m_eResult = EJobResult::CommFailure;
+        Show(txt::ETH_POLL_ERROR);
         return false;
     }
     return true;
@@ -145,7 +143,7 @@ bool CEthLink::SendOnly(uint8_t nCmd, uint32_t nLen, const uint8_t* pData) {
     if (nFrame == 0) return false;
     TraceFrame(ETraceDir::Sent, m_pFrame.get(), nFrame);
     if (m_socket.Send(m_pFrame.get(), nFrame) < 0) {
-        ShowSocketError(ethmsg::SEND, m_socket.LastError());
+        ShowSocketError(txt::ETH_SEND, m_socket.LastError());
         return false;
     }
     return true;
@@ -185,15 +183,18 @@ bool CEthLink::StepPolls() {
 CEthLink::EStep CEthLink::StatusCheck() {
     m_pFrame[frame::OFS_ADDR] = (*m_pHost->m_pNetParams)[NetParams::OFS_COMM_ADDR];
     if (!CommandExchange(frame::CMD_STATUS, LEN_NO_DATA, nullptr)) return EStep::OfferAddress;
+    m_eResult = EJobResult::Refused; // until a usable record arrives
     if (CheckReply() != CEthFraming::VALID) return EStep::Retry;
-    const uint8_t* pFrame = m_pFrame.get();
-    if (!frame::StatusConfigSwitch(pFrame) && !frame::StatusPropertiesMode(pFrame)) {
-        Show(ethmsg::SWITCH_OFF);
+    const auto status = frame::ParseStatusReply(m_pFrame.get(), m_nReceived);
+    if (!status) return EStep::Retry;
+    if (!status->m_bConfigSwitch && !status->m_bPropertiesMode) {
+        Show(txt::ETH_SWITCH_OFF);
         return EStep::Stop;
     }
-    m_nSerialNo = frame::StatusSerialNo(pFrame);
-    m_bKeysEnabled = frame::StatusKeysEnabled(pFrame);
-    m_bPropertiesMode = frame::StatusPropertiesMode(pFrame);
+    m_nSerialNo = status->m_nSerialNo;
+    m_bKeysEnabled = status->m_bKeysEnabled;
+    m_bPropertiesMode = status->m_bPropertiesMode;
+    m_eResult = EJobResult::Success;
     return EStep::Next;
 }
 
@@ -214,9 +215,11 @@ CEthLink::EStep CEthLink::ReadParams() {
     NetParams& rec = *m_pHost->m_pNetParams;
     m_pFrame[frame::OFS_ADDR] = rec[NetParams::OFS_COMM_ADDR];
     if (!CommandExchange(frame::CMD_READ_PARAMS, LEN_NO_DATA, nullptr)) return EStep::Stop;
+    m_eResult = EJobResult::Refused; // until a usable record arrives
     if (CheckReply() != CEthFraming::VALID) return EStep::Retry;
     const int nPlain = DecryptReply();
     if (nPlain < static_cast<int>(PLAIN_READ_MIN)) return EStep::Retry;
+    m_eResult = EJobResult::Success;
     uint8_t* pPlain = m_pFrame.get() + frame::OFS_DATA;
     if (m_bPropertiesMode)
         m_pHost->Prompts().PropertiesDialog(pPlain, static_cast<size_t>(nPlain), m_nSerialNo);
@@ -238,6 +241,7 @@ CEthLink::EStep CEthLink::WriteParams() {
 
     m_pFrame[frame::OFS_ADDR] = rec[NetParams::OFS_COMM_ADDR];
     if (!CommandExchange(frame::CMD_WRITE_PARAMS, LEN_WRITE, abData)) return EStep::Stop;
+    m_eResult = EJobResult::Refused; // until the unit takes the write
     if (CheckReply() != CEthFraming::VALID) return EStep::Retry;
 
     m_pFrame[frame::OFS_ADDR] = rec[NetParams::OFS_UNIT_COMM_ADDR];
@@ -246,7 +250,8 @@ CEthLink::EStep CEthLink::WriteParams() {
     const int nPlain = DecryptReply();
     const bool bSame = nPlain >= static_cast<int>(COMPARE_LEN) &&
                        std::memcmp(m_pFrame.get() + frame::OFS_DATA, abKept, COMPARE_LEN) == 0;
-    Show(bSame ? ethmsg::COMPARE_OK : ethmsg::COMPARE_FAILED);
+    m_eResult = bSame ? EJobResult::Success : EJobResult::VerifyFailed;
+    Show(bSame ? txt::ETH_COMPARE_OK : txt::ETH_COMPARE_FAILED);
     return EStep::Next;
 }
 
@@ -258,7 +263,8 @@ bool CEthLink::ResetUnit() {
     ClearFrame();
     m_pFrame[frame::OFS_ADDR] = nAddr;
     if (!SendOnly(frame::CMD_RESET, LEN_NO_DATA, nullptr)) return false;
-    Show(ethmsg::RESET_DONE);
+    m_eResult = EJobResult::Success;
+    Show(txt::ETH_RESET_DONE);
     return true;
 }
 
@@ -276,7 +282,7 @@ CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
         return 0;
     });
     if (nRead == CImageReader::ERR_OPEN) {
-        Show(ethmsg::FILE_OPEN);
+        Show(txt::FILE_OPEN);
         return EFlash::FileNotOpened;
     }
     if (nRead != CImageReader::OK) {
@@ -289,7 +295,7 @@ CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
     }
 
     if (!m_socket.SetRecvTimeout(TimeConstants().m_nRecvMs)) {
-        Show(ethmsg::TIMEOUT);
+        Show(txt::ETH_TIMEOUT);
         return EFlash::NotStarted;
     }
     m_nFlashAddr = m_pFrame[frame::OFS_ADDR];
@@ -308,8 +314,8 @@ CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
 
     ClearFrame();
     m_pFrame[frame::OFS_ADDR] = m_nFlashAddr;
-    if (!SendOnly(frame::CMD_LOAD, static_cast<uint32_t>(2 + frame::LOAD_HEADER),
-                  frame::END_OF_LOAD))
+    if (!SendOnly(frame::CMD_LOAD, static_cast<uint32_t>(2 + loadblock::LOAD_HEADER),
+                  loadblock::END_OF_LOAD))
         return EFlash::Interrupted;
     return VerifyFlash(reader.CheckWord());
 }
@@ -330,18 +336,16 @@ CEthLink::EFlash CEthLink::VerifyFlash(uint16_t nExpected) {
         if (!SendOnly(0, 0, nullptr)) return EFlash::SendFailed;
         if (!ReceiveReply()) continue;
         if (!SendBlock(frame::CMD_STATUS, LEN_NO_DATA, nullptr)) continue;
-        // The whole status record must have arrived, not only its count.
-        if (frame::DataCount(m_pFrame.get()) != frame::STATUS_COUNT ||
-            m_nReceived < frame::OFS_DATA + frame::STATUS_COUNT)
-            continue;
-        const uint16_t nUnit = frame::StatusCheckWord(m_pFrame.get());
+        const auto status = frame::ParseStatusReply(m_pFrame.get(), m_nReceived);
+        if (!status) continue;
+        const uint16_t nUnit = status->m_nCheckWord;
         if (nUnit == 0) return EFlash::NotChecked;
         const bool bSame = nUnit == nExpected;
-        m_strResult = bSame ? ethmsg::FLASH_OK : ethmsg::FLASH_CRC;
+        m_strResult = bSame ? txt::FLASH_OK : txt::FLASH_CRC;
         Show(m_strResult);
         return bSame ? EFlash::Updated : EFlash::CrcMismatch;
     }
-    m_strResult = ethmsg::FLASH_GONE;
+    m_strResult = txt::FLASH_GONE;
     Show(m_strResult);
     return EFlash::Unreachable;
 }

@@ -23,42 +23,10 @@
 #include <string>
 
 #include "ethernet/EthFraming.h"
+#include "ethernet/LinkHost.h"
 #include "ethernet/SockUtil.h"
+#include "params/JobResult.h"
 #include "platform/DatagramSocket.h"
-
-class CJobHost;
-
-// The texts the Ethernet jobs show. A "%s" is filled with the socket error text.
-namespace ethmsg {
-inline constexpr const char* STARTUP = "Winsock startup error\n";
-inline constexpr const char* SOCKET_AT_START = "Unable to get to IP socket - %s\n";
-inline constexpr const char* SOCKET_AGAIN = "Unable to get IP socket - %s\n";
-inline constexpr const char* TIMEOUT = " Can't set time out ";
-inline constexpr const char* CONNECT = "Unable to connect to IP socket - %s\n";
-inline constexpr const char* CLOSE_AT_END = "Problem closing IP socket! - %s\n";
-inline constexpr const char* CLOSE_REOPEN = "Problem closing socket! - %s\n";
-inline constexpr const char* SEND = "Unable to connect to Velor - %s\n";
-inline constexpr const char* RECEIVE =
-    "Unable to connect to Velor - %s.  If problem persists, clear the NVRAM by setting SW2, "
-    "switches 2,4,6,8 on and the rotary switch to F, power Velor off and on, wait for LEDS "
-    "1-4 to flash, then restart procedure.";
-inline constexpr const char* POLL_ERROR = "Error";
-inline constexpr const char* SWITCH_OFF = "SW 3, dipswitch 2 must be ON to configure the Orvik.";
-inline constexpr const char* COMPARE_OK = " The Velor updated successfully";
-inline constexpr const char* COMPARE_FAILED =
-    "!!!!!The Velor update did not compare successfully!!!!";
-inline constexpr const char* RESET_DONE = " The Velor has reset successfully";
-inline constexpr const char* NO_MEMORY = "can't get the enough memory for update packet";
-inline constexpr const char* FLASH_START = "Click 'OK' to start flashing, please wait up to two "
-                                           "minutes.  Do not power Velor off during the update.";
-inline constexpr const char* FILE_OPEN = " File open error ";
-inline constexpr const char* FLASH_OK = "Flash successfully updated";
-inline constexpr const char* FLASH_CRC = "Flash failed - CRC mismatch";
-inline constexpr const char* FLASH_GONE = "Unable to connect to Velor";
-
-// The message with "%s" replaced by the text.
-std::string Format(const char* pFormat, const char* pText);
-} // namespace ethmsg
 
 class CEthLink {
 public:
@@ -98,7 +66,7 @@ public:
     // Takes the unit's address and port from the host's m_strTargetIp and
     // m_nTargetPort, and the record, receive length and prompts from the host, which
     // must outlive the link. Allocates the frame buffer, cleared.
-    explicit CEthLink(CJobHost* pHost);
+    explicit CEthLink(CLinkHost* pHost);
     // Releases a socket the job left open, without a message, keeping the startup
     // count balanced.
     ~CEthLink();
@@ -148,7 +116,8 @@ public:
     // Top of every job step: clear, sequence 0, address byte = record byte 28, two
     // polls. Only the second poll decides; false means stop.
     bool StepPolls();
-    // 0x70. On Next the serial number, keys flag and properties mode are kept.
+    // 0x70. On Next the serial number, keys flag and properties mode are kept. A reply
+    // that does not carry the whole status record is unusable: Retry.
     EStep StatusCheck();
     // 0x91. In properties mode the properties dialog runs on the decrypted text first.
     // On Next the host's record and m_nTargetPort hold what the unit sent. A reply
@@ -156,7 +125,7 @@ public:
     // unusable: Retry, the record untouched.
     EStep ReadParams();
     // 0x92 and the read-back with its compare message. Next also when the read-back
-    // does not compare (the message says so).
+    // does not compare (the message says so, and Result() is VerifyFailed).
     EStep WriteParams();
     // Poll and the reset request, with their messages. True when the request was sent.
     // The job stops afterwards whatever happened.
@@ -176,7 +145,10 @@ public:
     uint16_t SerialNo() const { return m_nSerialNo; }
     bool KeysEnabled() const { return m_bKeysEnabled; }
     bool PropertiesMode() const { return m_bPropertiesMode; }
-    const std::string& Result() const { return m_strResult; }
+    const std::string& ResultText() const { return m_strResult; }
+    // How the last operation ended, as far as the link can tell: a failure's kind
+    // (its message has been shown), or Success.
+    EJobResult Result() const { return m_eResult; }
     uint8_t FlashAddr() const { return m_nFlashAddr; }
     const std::string& Ip() const { return m_strIp; }
     uint16_t Port() const { return m_nPort; }
@@ -198,7 +170,7 @@ private:
     // Removes everything that stands in the socket's receive queue, bounded in time.
     void Drain();
 
-    CJobHost* m_pHost;
+    CLinkHost* m_pHost;
     std::string m_strIp;
     uint16_t m_nPort = 0;
     CDatagramSocket m_socket;
@@ -212,4 +184,5 @@ private:
     uint16_t m_nSerialNo = 0;
     bool m_bKeysEnabled = false;
     bool m_bPropertiesMode = false;
+    EJobResult m_eResult = EJobResult::None;
 };

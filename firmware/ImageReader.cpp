@@ -2,11 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
 #include "platform/HexText.h"
-#include "serial/FrameCodec.h"
+#include "firmware/LoadBlock.h"
+#include "params/Texts.h"
 
 namespace {
 
@@ -30,6 +32,9 @@ bool IsCheckWordPoint(uint64_t nAddr) {
 struct CImageReader::SRecord {
     enum EKind { DATA, SKIP, END } eKind = SKIP;
     uint64_t nAddress = 0;
+    // Intel HEX under a segment base: addresses wrap within the 64 KiB segment.
+    uint64_t nSegmentBase = 0;
+    bool bSegmentWrap = false;
     std::vector<uint8_t> abData;
 };
 
@@ -148,6 +153,8 @@ bool CImageReader::ParseLine(const std::string& strLine, SRecord& rec) {
         }
         rec.eKind = SRecord::DATA;
         rec.nAddress = m_nExtBase + nOffset;
+        rec.nSegmentBase = m_nExtBase;
+        rec.bSegmentWrap = m_bSegmentBase;
         rec.abData.assign(ab.begin() + 4, ab.begin() + static_cast<long>(4 + nLen));
         return true;
     case 0x01:
@@ -160,6 +167,7 @@ bool CImageReader::ParseLine(const std::string& strLine, SRecord& rec) {
             return false;
         }
         m_nExtBase = static_cast<uint64_t>(ab[4] << 8 | ab[5]) << (nType == 0x02 ? 4 : 16);
+        m_bSegmentBase = nType == 0x02;
         return true;
     case 0x03:
     case 0x05:
@@ -175,7 +183,7 @@ int CImageReader::SendBlock(const SendFn& fnSend) {
     m_abBlock[1] = static_cast<uint8_t>((m_nBlockStart >> 16) & 0x07);
     m_abBlock[2] = static_cast<uint8_t>(m_nBlockStart >> 8);
     m_abBlock[3] = static_cast<uint8_t>(m_nBlockStart);
-    const int nResult = fnSend(m_abBlock, frame::LOAD_HEADER + m_nBlockLen);
+    const int nResult = fnSend(m_abBlock, loadblock::LOAD_HEADER + m_nBlockLen);
     if (nResult == 0) {
         ++m_nBlocksSent;
         m_nBytesSent += m_nBlockLen;
@@ -184,16 +192,29 @@ int CImageReader::SendBlock(const SendFn& fnSend) {
     return nResult;
 }
 
+// The check word is the two bytes at a capture point and the address after it,
+// wherever the records split them.
+void CImageReader::TakeCheckWordByte(uint64_t nAddr, uint8_t nByte, bool bStartsHere) {
+    if (m_bCheckHighHeld && nAddr == m_nCheckHighAt + 1) {
+        m_nCheckWord = static_cast<uint16_t>(m_nCheckHigh << 8 | nByte);
+        m_bCheckWordFound = true;
+    }
+    // 0xFFFE counts only where a record or a resumed block starts.
+    m_bCheckHighHeld = IsCheckWordPoint(nAddr) || (nAddr == 0xFFFE && bStartsHere);
+    m_nCheckHighAt = nAddr;
+    m_nCheckHigh = nByte;
+}
+
 int CImageReader::PlaceRecord(const SRecord& rec, const SendFn& fnSend) {
     if (!m_bExpectedSet) {
         m_bExpectedSet = true;
         m_nExpected = rec.nAddress;
     }
     // Bytes at 0x80000 and above cannot be announced by a block header: drop them.
-    if (rec.nAddress >= frame::LOAD_ADDR_LIMIT) return OK;
+    if (rec.nAddress >= loadblock::LOAD_ADDR_LIMIT) return OK;
     size_t nCount = rec.abData.size();
-    if (rec.nAddress + nCount > frame::LOAD_ADDR_LIMIT)
-        nCount = static_cast<size_t>(frame::LOAD_ADDR_LIMIT - rec.nAddress);
+    if (rec.nAddress + nCount > loadblock::LOAD_ADDR_LIMIT)
+        nCount = static_cast<size_t>(loadblock::LOAD_ADDR_LIMIT - rec.nAddress);
 
     uint64_t nCur = rec.nAddress;
     if (m_nBlockLen != 0 && nCur != m_nExpected) {
@@ -203,23 +224,17 @@ int CImageReader::PlaceRecord(const SRecord& rec, const SendFn& fnSend) {
         m_nBlockStart = static_cast<uint32_t>(nCur);
         m_nExpected = nCur;
     }
-    auto captureAt = [&](size_t i) {
-        if (i + 1 < nCount) {
-            m_nCheckWord = static_cast<uint16_t>(rec.abData[i] << 8 | rec.abData[i + 1]);
-            m_bCheckWordFound = true;
-        }
-    };
-    if (nCur == 0xFFFE) captureAt(0);
     for (size_t i = 0; i < nCount; ++i) {
-        if (m_nBlockLen == frame::LOAD_MAX_BYTES) {
+        bool bStartsHere = i == 0;
+        if (m_nBlockLen == loadblock::LOAD_MAX_BYTES) {
             if (const int nResult = SendBlock(fnSend)) return nResult;
             m_nBlockStart = static_cast<uint32_t>(nCur);
-            if (nCur == 0xFFFE) captureAt(i);
+            bStartsHere = true;
         }
-        m_abBlock[frame::LOAD_HEADER + m_nBlockLen++] = rec.abData[i];
+        TakeCheckWordByte(nCur, rec.abData[i], bStartsHere);
+        m_abBlock[loadblock::LOAD_HEADER + m_nBlockLen++] = rec.abData[i];
         ++nCur;
         ++m_nExpected;
-        if (IsCheckWordPoint(nCur)) captureAt(i + 1);
     }
     return OK;
 }
@@ -227,8 +242,11 @@ int CImageReader::PlaceRecord(const SRecord& rec, const SendFn& fnSend) {
 int CImageReader::Run(const std::string& strPath, const SendFn& fnSend,
                       const ProgressFn& fnProgress) {
     *this = CImageReader{};
-    std::ifstream file(strPath, std::ios::binary);
-    if (!file) {
+    std::error_code ec;
+    // A folder opens as a stream on this system but is no file to read.
+    std::ifstream file;
+    if (!std::filesystem::is_directory(strPath, ec)) file.open(strPath, std::ios::binary);
+    if (!file.is_open()) {
         m_strErrorReason = "the file cannot be opened";
         return ERR_OPEN;
     }
@@ -261,6 +279,19 @@ int CImageReader::Run(const std::string& strPath, const SendFn& fnSend,
             }
             break;
         }
+        const uint64_t nOffset = rec.nAddress - rec.nSegmentBase;
+        if (rec.bSegmentWrap && nOffset + rec.abData.size() > 0x10000) {
+            // The tail wraps to the start of the segment.
+            SRecord tail;
+            tail.eKind = SRecord::DATA;
+            tail.nAddress = rec.nSegmentBase;
+            const auto nHead = static_cast<long>(0x10000 - nOffset);
+            tail.abData.assign(rec.abData.begin() + nHead, rec.abData.end());
+            rec.abData.resize(static_cast<size_t>(nHead));
+            if (const int nResult = PlaceRecord(rec, sendAndReport)) return nResult;
+            if (const int nResult = PlaceRecord(tail, sendAndReport)) return nResult;
+            continue;
+        }
         if (const int nResult = PlaceRecord(rec, sendAndReport)) return nResult;
     }
     if (file.bad()) {
@@ -282,8 +313,7 @@ std::string CImageCheck::Describe() const {
 }
 
 std::string CImageCheck::FormatErrorMessage() const {
-    return "Flash not updated, image file error at line " + std::to_string(m_nLine) + ": " +
-           m_strReason;
+    return txt::IMAGE_ERROR_PREFIX + std::to_string(m_nLine) + ": " + m_strReason;
 }
 
 CImageCheck ValidateImage(const std::string& strPath) {

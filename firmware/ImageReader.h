@@ -45,6 +45,7 @@ private:
     int PlaceRecord(const SRecord& rec, const SendFn& fnSend);
     int SendBlock(const SendFn& fnSend);
     void Fail(const std::string& strReason);
+    void TakeCheckWordByte(uint64_t nAddr, uint8_t nByte, bool bStartsHere);
 
     uint8_t m_abBlock[4 + 234] = {};
     size_t m_nBlockLen = 0; // image bytes in the block
@@ -52,8 +53,12 @@ private:
     bool m_bExpectedSet = false;
     uint64_t m_nExpected = 0;
     uint64_t m_nExtBase = 0; // Intel HEX extended segment/linear base
+    bool m_bSegmentBase = false;
     uint16_t m_nCheckWord = CHECK_WORD_NONE;
     bool m_bCheckWordFound = false;
+    bool m_bCheckHighHeld = false; // the byte at a capture point, waiting for the next
+    uint64_t m_nCheckHighAt = 0;
+    uint8_t m_nCheckHigh = 0;
     size_t m_nLine = 0;
     size_t m_nErrorLine = 0;
     std::string m_strErrorReason;

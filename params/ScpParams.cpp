@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "params/Texts.h"
+
 namespace {
 void PutText(std::array<uint8_t, ScpParams::SIZE>& ab, size_t nOfs, size_t nWidth,
              const std::string& str) {
@@ -16,8 +18,26 @@ std::string GetText(const std::array<uint8_t, ScpParams::SIZE>& ab, size_t nOfs,
 }
 } // namespace
 
-ScpParams ScpParams::Make(const std::string& strPort, uint32_t nUnitAddr,
-                          const std::string& strParity, const std::string& strBaud) {
+std::string ScpParams::TextProblem(const std::string& strPort, const std::string& strParity,
+                                   const std::string& strBaud) {
+    const struct {
+        const char* pName;
+        const std::string& str;
+        size_t nWidth;
+    } fields[] = {{txt::SCP_PORT, strPort, PORT_LEN},
+                  {txt::SCP_PARITY, strParity, PARITY_LEN},
+                  {txt::SCP_BAUD, strBaud, BAUD_LEN}};
+    for (const auto& f : fields)
+        if (f.str.size() > f.nWidth)
+            return std::string(f.pName) + " \"" + f.str + "\"" + txt::SCP_TOO_LONG +
+                   std::to_string(f.nWidth) + txt::SCP_TOO_LONG_END;
+    return {};
+}
+
+std::optional<ScpParams> ScpParams::Make(const std::string& strPort, uint32_t nUnitAddr,
+                                         const std::string& strParity,
+                                         const std::string& strBaud) {
+    if (!TextProblem(strPort, strParity, strBaud).empty()) return std::nullopt;
     ScpParams rec;
     PutText(rec.m_abData, OFS_PORT, 4, strPort);
     for (size_t i = 0; i < 4; ++i)

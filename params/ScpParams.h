@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct ScpParams {
@@ -20,11 +21,22 @@ struct ScpParams {
 
     std::array<uint8_t, SIZE> m_abData{};
 
-    // Fills the record as the serial port dialog does; texts longer than their field are cut.
-    static ScpParams Make(const std::string& strPort, uint32_t nUnitAddr,
-                          const std::string& strParity, const std::string& strBaud);
+    static constexpr size_t PORT_LEN = 4;
+    static constexpr size_t PARITY_LEN = 4;
+    static constexpr size_t BAUD_LEN = 6;
+
+    // Fills the record as the serial port dialog does: each text, then zero bytes to
+    // the end of its field. A text longer than its field is refused (nothing), never
+    // cut: "COM10" cut to "COM1" would open another port.
+    static std::optional<ScpParams> Make(const std::string& strPort, uint32_t nUnitAddr,
+                                         const std::string& strParity,
+                                         const std::string& strBaud);
+    // "" when the three texts fit their fields, otherwise the message that refuses the
+    // first that does not.
+    static std::string TextProblem(const std::string& strPort, const std::string& strParity,
+                                   const std::string& strBaud);
     // COM1, 115200 baud, even parity, unit address 0.
-    static ScpParams Defaults() { return Make("COM1", 0, "Even", "115200"); }
+    static ScpParams Defaults() { return *Make("COM1", 0, "Even", "115200"); }
 
     std::string PortName() const;   // the four characters of the port name
     uint32_t UnitAddress() const;

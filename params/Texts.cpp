@@ -1,8 +1,38 @@
 #include "params/Texts.h"
 
+#include "params/JobResult.h"
+
 std::string txt::Format(const char* pFormat, const char* pWhat) {
     std::string str = pFormat;
     const size_t nAt = str.find("%s");
     if (nAt != std::string::npos) str.replace(nAt, 2, pWhat);
     return str;
+}
+
+const char* JobResultName(EJobResult eResult) {
+    switch (eResult) {
+    case EJobResult::None:
+        return "none";
+    case EJobResult::Success:
+        return "success";
+    case EJobResult::Unverified:
+        return "unverified";
+    case EJobResult::Refused:
+        return "refused";
+    case EJobResult::VerifyFailed:
+        return "verify-failed";
+    case EJobResult::NoAnswer:
+        return "no-answer";
+    case EJobResult::CommFailure:
+        return "comm-failure";
+    case EJobResult::ImageError:
+        return "image-error";
+    case EJobResult::NoMemory:
+        return "no-memory";
+    case EJobResult::Cancelled:
+        return "cancelled";
+    case EJobResult::Stopped:
+        return "stopped";
+    }
+    return "none";
 }

@@ -38,6 +38,14 @@ inline constexpr const char* IMAGE_ERROR_PREFIX = "Flash not updated, image file
 inline constexpr const char* JOB_NO_MEMORY =
     "Not enough memory to go on with this job; it has been ended.";
 
+// --- serial port settings ----------------------------------------------------------
+// "Serial port \"COM10\" is too long: at most 4 characters."
+inline constexpr const char* SCP_PORT = "Serial port";
+inline constexpr const char* SCP_PARITY = "Parity";
+inline constexpr const char* SCP_BAUD = "Baud rate";
+inline constexpr const char* SCP_TOO_LONG = " is too long: at most ";
+inline constexpr const char* SCP_TOO_LONG_END = " characters.";
+
 // --- serial link ----------------------------------------------------------------------
 inline constexpr const char* SER_OPEN = "Unable to open port";
 inline constexpr const char* SER_SET_LINE = "Unable to set serial port parameters";

@@ -38,7 +38,9 @@ int WsaErrorFromErrno(int nErrno, ESockCall eCall) {
     case ENOTSOCK:
         return WSAENOTSOCK;
     case EDESTADDRREQ:
-        return WSAEDESTADDRREQ;
+        // Linux says this of a send on an unconnected datagram socket, where Windows
+        // Sockets says "not connected".
+        return WSAENOTCONN;
     case EMSGSIZE:
         return WSAEMSGSIZE;
     case EPROTOTYPE:

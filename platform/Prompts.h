@@ -46,6 +46,10 @@ public:
     // File choice for an image ("s19" *.s19, "All" *.*); false when cancelled.
     virtual bool ChooseImageFile(std::string& strPath) = 0;
 
+    // Why the serial port could not be opened, told after "Unable to open port":
+    // the device and the system's error number. Optional.
+    virtual void PortOpenFailed(const std::string& /*strDevice*/, int /*nError*/) {}
+
     // Progress of a download; optional.
     virtual void Progress(uint64_t /*nDone*/, uint64_t /*nTotal*/) {}
 };

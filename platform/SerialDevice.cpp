@@ -5,7 +5,9 @@
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -140,6 +142,34 @@ int BuildLineMode(const std::string& strMode, SLineMode& rMode) {
 
 CSerialDevice::~CSerialDevice() {
     Close();
+}
+
+std::string OpenFailureText(const std::string& strPath, int nError) {
+    std::string str = strPath + ": ";
+    switch (nError) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return str + "no such device (is the adapter plugged in? velorctl ports lists them)";
+    case EACCES:
+    case EPERM: {
+        str += "permission denied";
+        struct stat st {};
+        if (::stat(strPath.c_str(), &st) == 0) {
+            const group* pGroup = ::getgrgid(st.st_gid);
+            if (pGroup && pGroup->gr_name)
+                str += std::string(" (the device belongs to group ") + pGroup->gr_name +
+                       ": join it with 'sudo usermod -aG " + pGroup->gr_name +
+                       " $USER', then log in again)";
+        }
+        return str;
+    }
+    case EWOULDBLOCK:
+    case EBUSY:
+        return str + "busy: another program has the port open";
+    default:
+        return str + std::strerror(nError);
+    }
 }
 
 int CSerialDevice::Open(const std::string& strPath) {

@@ -18,6 +18,10 @@ constexpr int ERR_NOT_OPEN = 1259;    // read or write without an open port
 // otherwise /dev/ttyS<n-1>.
 std::string ResolvePort(int nPort);
 
+// Why a device could not be opened, for a person: "/dev/ttyUSB0: permission denied
+// (the device belongs to group dialout: join it with ..., then log in again)".
+std::string OpenFailureText(const std::string& strPath, int nError);
+
 // The line settings a mode string names, as BuildCommDCB fills a device control
 // block: "Baud=9600 parity=e data=8 stop=1 to=off odsr=off octs=off".
 struct SLineMode {

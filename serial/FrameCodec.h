@@ -6,6 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+
+#include "params/UnitStatus.h"
 
 namespace frame {
 
@@ -19,6 +22,8 @@ constexpr size_t OFS_CMD = 5;
 constexpr size_t OFS_COUNT = 6;
 constexpr size_t OFS_DATA = 7;
 constexpr size_t MAX_FRAME = HEADER_LEN + 255; // 260
+// The reply buffer of both links: the header and up to 252 more bytes.
+constexpr size_t REPLY_BUFFER = 257;
 constexpr size_t MAX_DATA = 252;
 
 // Control byte of a request: bit 0 = carries a command, bits 3..5 = sequence.
@@ -67,43 +72,15 @@ bool DataSumOk(const uint8_t* pFrame);
 // announces is invalid.
 int CheckReply(const uint8_t* pFrame, size_t nLen);
 
-// Status record (data of the reply to 0x70), read from a reply frame.
-constexpr size_t STATUS_COUNT = 46;
-constexpr uint8_t PROPERTIES_MODE = 8;
 inline uint8_t DataCount(const uint8_t* pFrame) { return pFrame[OFS_COUNT]; }
 inline const uint8_t* DataOf(const uint8_t* pFrame) { return pFrame + OFS_DATA; }
-inline uint16_t StatusSerialNo(const uint8_t* pFrame) {
-    return static_cast<uint16_t>(pFrame[OFS_DATA + 4] | pFrame[OFS_DATA + 5] << 8);
-}
-inline bool StatusKeysEnabled(const uint8_t* pFrame) { return pFrame[OFS_DATA + 27] & 0x10; }
-inline uint16_t StatusCheckWord(const uint8_t* pFrame) {
-    return static_cast<uint16_t>(pFrame[OFS_DATA + 34] | pFrame[OFS_DATA + 35] << 8);
-}
-inline bool StatusConfigSwitch(const uint8_t* pFrame) { return pFrame[OFS_DATA + 36] & 0x02; }
-inline bool StatusPropertiesMode(const uint8_t* pFrame) {
-    return pFrame[OFS_DATA + 37] == PROPERTIES_MODE;
-}
 
-// Status record offsets, for whoever builds one.
-constexpr size_t ST_SERIAL_NO = 4;
-constexpr size_t ST_KEYS = 27;
-constexpr uint8_t ST_KEYS_BIT = 0x10;
-constexpr size_t ST_CHECK_WORD = 34;
-constexpr size_t ST_SWITCH = 36;
-constexpr uint8_t ST_SWITCH_BIT = 0x02;
-constexpr size_t ST_MODE = 37;
-
-// Load blocks: 4 header bytes (byte 0 = 0, bytes 1..3 the 19-bit address) + image bytes.
-constexpr size_t LOAD_HEADER = 4;
-constexpr size_t LOAD_MAX_BYTES = 234;
-constexpr uint32_t LOAD_ADDR_LIMIT = 0x80000;
-// The end-of-load block: header bytes 1..3 all FF, no image bytes.
-constexpr uint8_t END_OF_LOAD[LOAD_HEADER] = {0x00, 0xFF, 0xFF, 0xFF};
-inline bool IsEndOfLoad(const uint8_t* pBlock, size_t n) {
-    return n == LOAD_HEADER && pBlock[1] == 0xFF && pBlock[2] == 0xFF && pBlock[3] == 0xFF;
-}
-inline uint32_t LoadAddress(const uint8_t* pBlock) {
-    return static_cast<uint32_t>((pBlock[1] & 0x07) << 16 | pBlock[2] << 8 | pBlock[3]);
+// The status record of a reply frame of nReceived bytes, or nothing when the frame
+// does not carry the whole record.
+inline std::optional<status::CUnitStatus> ParseStatusReply(const uint8_t* pFrame,
+                                                           size_t nReceived) {
+    if (nReceived <= OFS_COUNT) return std::nullopt;
+    return status::ParseStatus(pFrame + OFS_DATA, pFrame[OFS_COUNT], nReceived - OFS_DATA);
 }
 
 } // namespace frame

@@ -6,33 +6,19 @@
 #include <new>
 #include <thread>
 
+#include "params/Texts.h"
 #include "platform/TimeConstants.h"
 #include "platform/Trace.h"
 #include "serial/FrameCodec.h"
 
 namespace {
 
-const char* const MSG_OPEN = "Unable to open port";
-const char* const MSG_SET_LINE = "Unable to set serial port parameters";
-const char* const MSG_NOT_RESPONDING = "Orvik not responding";
-const char* const MSG_CHECK_CONNECT =
-    "Communication Error, Orvik not responding.  If problem persists, clear the NVRAM by "
-    "setting SW2, switches 2,4,6,8 on and the rotary switch to F, power Velor off and on, wait "
-    "for LEDS 1-4 to flash, then restart procedure.";
-const char* const MSG_SWITCH_OFF = "SW 3 dipswitch 2 must be ON to configure the Orvik.";
-const char* const MSG_COMM_NOT_RESPONDING = "Communication Error, Orvik not responding";
-const char* const MSG_NOT_UPDATED = "Communication Error, Orvik did not update";
-const char* const MSG_NO_MEMORY = "can't get the enough memory for update packet";
-const char* const MSG_MISMATCH = "Error, Data read from Orvik does not match. Orvik not updated";
-const char* const MSG_RESET_DONE = " The Orvik has reset successfully";
-const char* const MSG_NOT_RESET = "Orvik did not reset";
-
 constexpr int DATA_BITS = 8;
 constexpr int STOP_BITS = 1;
 
-// The request never left: no port, or the port took fewer bytes than the frame.
-bool NeverSent(int nCode) {
-    return nCode == serialdev::ERR_WRITE_SHORT || nCode == serialdev::ERR_NOT_OPEN;
+// What a failed transaction means for the job: silence, or anything else that went wrong.
+EJobResult ResultOf(int nCode) {
+    return nCode == frame::ERR_NO_REPLY ? EJobResult::NoAnswer : EJobResult::CommFailure;
 }
 
 } // namespace
@@ -47,6 +33,12 @@ CSerlComm::~CSerlComm() {
 
 void CSerlComm::Show(const std::string& strText) {
     m_pPrompts->Message(strText);
+}
+
+int CSerlComm::Fail(EJobResult eResult, const char* pText, int nCode) {
+    m_eResult = eResult;
+    Show(pText);
+    return nCode;
 }
 
 // ---- port primitives ----
@@ -102,6 +94,10 @@ int CSerlComm::ReadPort(PortHandle hPort, uint8_t* p, size_t n, size_t& nRead) {
     return hPort->Read(p, n, nRead);
 }
 
+std::string CSerlComm::DevicePath() const {
+    return m_strDevicePath.empty() ? serialdev::ResolvePort(m_nPort) : m_strDevicePath;
+}
+
 void CSerlComm::ClosePort() {
     m_pPort.reset();
 }
@@ -113,7 +109,7 @@ std::string CSerlComm::PortNameProblem(const std::string& strName) {
     std::string strShown;
     for (char c : strName)
         strShown += (c >= 0x20 && c < 0x7F) ? c : '?';
-    return std::string(MSG_OPEN) + ": \"" + strShown + "\" is not one of COM1 to COM9";
+    return std::string(txt::SER_OPEN) + ": \"" + strShown + "\"" + txt::SER_PORT_NAME_RANGE;
 }
 
 // ---- frame protocol ----
@@ -140,6 +136,7 @@ int CSerlComm::FailAfterPause(int nCode) {
 int CSerlComm::Transact(uint8_t nCommand, size_t nSize, const uint8_t* pData, uint8_t* pReply,
                         size_t nReplyCap) {
     m_nReplyLen = 0;
+    m_bRequestWritten = false;
     uint8_t abFrame[frame::MAX_FRAME];
     const size_t nFrameLen = BuildFrame(abFrame, pData, nCommand, nSize);
     if (nFrameLen == 0) return ERR_BAD_REQUEST;
@@ -158,6 +155,7 @@ int CSerlComm::TryOnce(const uint8_t* pFrame, uint8_t* pReply, size_t nFrameLen,
     PurgeInput(hPort);
     TraceFrame(ETraceDir::Sent, pFrame, nFrameLen);
     if (const int nResult = WritePort(hPort, pFrame, nFrameLen)) return nResult;
+    m_bRequestWritten = true;
 
     size_t nRead = 0;
     if (const int nResult = ReadPort(hPort, pReply, frame::HEADER_LEN, nRead)) return nResult;
@@ -200,134 +198,114 @@ int CSerlComm::TryOnce(const uint8_t* pFrame, uint8_t* pReply, size_t nFrameLen,
 
 int CSerlComm::Connect() {
     ClosePort();
+    m_eResult = EJobResult::None;
     if (m_strDevicePath.empty() && !m_pSettings->PortDigitValid()) {
         // The name would otherwise open COM1, or another port than the one chosen.
+        m_eResult = EJobResult::CommFailure;
         Show(PortNameProblem(m_pSettings->PortName()));
         return 1;
     }
     m_nPort = m_pSettings->PortNumber();
-    if (OpenPort(m_nPort, m_pPort) != 0) {
-        Show(MSG_OPEN);
+    if (const int nResult = OpenPort(m_nPort, m_pPort)) {
+        Fail(EJobResult::CommFailure, txt::SER_OPEN, 1);
+        m_pPrompts->PortOpenFailed(DevicePath(), nResult);
         return 1;
     }
     m_nBaud = m_pSettings->BaudRate();
     m_nParity = m_pSettings->ParityIndex();
     if (SetLine(m_pPort.get(), m_nBaud, m_nParity, DATA_BITS, STOP_BITS,
-                TimeConstants().m_nSerialWriteMs, TimeConstants().m_nSerialReadMs) != 0) {
-        Show(MSG_SET_LINE);
-        return 1;
-    }
+                TimeConstants().m_nSerialWriteMs, TimeConstants().m_nSerialReadMs) != 0)
+        return Fail(EJobResult::CommFailure, txt::SER_SET_LINE, 1);
     m_nSequence = 0;
     Transact(0, 0, nullptr, m_abReply);
     const int nResult = Transact(0, 0, nullptr, m_abReply);
-    if (nResult) Show(MSG_NOT_RESPONDING);
-    return nResult;
-}
-
-bool CSerlComm::StatusHeld() const {
-    // Every status byte read must have arrived in this reply, not linger from an
-    // earlier one.
-    const size_t nNeeded = frame::ST_SWITCH + 1;
-    return ReplyCount(m_abReply) >= nNeeded && m_nReplyLen >= frame::OFS_DATA + nNeeded;
+    if (nResult) return Fail(ResultOf(nResult), txt::SER_NOT_RESPONDING, nResult);
+    return 0;
 }
 
 int CSerlComm::CheckUnit() {
     ClosePort();
     if (const int nResult = Connect()) {
-        Show(MSG_CHECK_CONNECT);
+        Show(txt::SER_CHECK_CONNECT);
         return nResult;
     }
-    if (const int nResult = Transact(frame::CMD_STATUS, 2, nullptr, m_abReply)) {
-        Show(MSG_NOT_RESPONDING);
-        return nResult;
-    }
-    if (!StatusHeld()) {
-        Show(MSG_NOT_RESPONDING);
-        return frame::ERR_SHORT;
-    }
-    if (!frame::StatusConfigSwitch(m_abReply)) {
-        Show(MSG_SWITCH_OFF);
-        return 1;
-    }
-    m_bKeysEnabled = frame::StatusKeysEnabled(m_abReply);
-    m_nSerialNo = frame::StatusSerialNo(m_abReply);
+    if (const int nResult = Transact(frame::CMD_STATUS, 2, nullptr, m_abReply))
+        return Fail(ResultOf(nResult), txt::SER_NOT_RESPONDING, nResult);
+    const auto status = frame::ParseStatusReply(m_abReply, m_nReplyLen);
+    if (!status) return Fail(EJobResult::CommFailure, txt::SER_NOT_RESPONDING, frame::ERR_SHORT);
+    if (!status->m_bConfigSwitch) return Fail(EJobResult::Refused, txt::SER_SWITCH_OFF, 1);
+    m_bKeysEnabled = status->m_bKeysEnabled;
+    m_nSerialNo = status->m_nSerialNo;
+    m_eResult = EJobResult::Success;
     return 0;
 }
 
 int CSerlComm::TakeReadReply() {
-    if (ReplyCount(m_abReply) == 0) return 1;
     // A reply too short to fill the record leaves it as it was.
-    return DecryptReadReply(m_abReply, m_nReplyLen, *m_pReadBlock) ? 0 : 1;
+    if (ReplyCount(m_abReply) == 0 || !DecryptReadReply(m_abReply, m_nReplyLen, *m_pReadBlock)) {
+        m_eResult = EJobResult::CommFailure;
+        return 1;
+    }
+    m_eResult = EJobResult::Success;
+    return 0;
 }
 
 int CSerlComm::ReadParams() {
     ClosePort();
     if (const int nResult = Connect()) {
-        Show(MSG_COMM_NOT_RESPONDING);
+        Show(txt::SER_COMM_NOT_RESPONDING);
         return nResult;
     }
-    if (const int nResult = Transact(frame::CMD_READ_PARAMS, 2, nullptr, m_abReply)) {
-        Show(MSG_NOT_RESPONDING);
-        return nResult;
-    }
+    if (const int nResult = Transact(frame::CMD_READ_PARAMS, 2, nullptr, m_abReply))
+        return Fail(ResultOf(nResult), txt::SER_NOT_RESPONDING, nResult);
     return TakeReadReply();
 }
 
 int CSerlComm::ReadBack() {
-    if (const int nResult = Transact(frame::CMD_READ_PARAMS, 2, nullptr, m_abReply)) {
-        // Whatever the buffer holds now is no reply to decrypt.
-        Show(MSG_NOT_RESPONDING);
-        return nResult;
-    }
+    // Whatever the buffer holds after a failure is no reply to decrypt.
+    if (const int nResult = Transact(frame::CMD_READ_PARAMS, 2, nullptr, m_abReply))
+        return Fail(ResultOf(nResult), txt::SER_NOT_RESPONDING, nResult);
     return TakeReadReply();
 }
 
 int CSerlComm::WriteParams() {
     ClosePort();
     if (const int nResult = Connect()) {
-        Show(MSG_NOT_UPDATED);
+        Show(txt::SER_NOT_UPDATED);
         return nResult;
     }
     std::memset(m_abReply, 0, sizeof m_abReply);
     std::unique_ptr<uint8_t[]> pData(new (std::nothrow) uint8_t[WRITE_DATA_LEN]);
-    if (!pData) {
-        Show(MSG_NO_MEMORY);
-        return 1;
-    }
+    if (!pData) return Fail(EJobResult::NoMemory, txt::NO_UPDATE_MEMORY, 1);
     uint8_t abPlain[PLAIN_WRITE_LEN];
     PackParams(*m_pWriteBlock, abPlain);
     BuildWriteData(abPlain, m_pReadBlock->Data() + NetParams::OFS_DES_KEY, pData.get());
     int nResult = Transact(frame::CMD_WRITE_PARAMS, WRITE_DATA_LEN + 2, pData.get(), m_abReply);
-    if (nResult == 0) nResult = ReadBack();
+    if (nResult == 0)
+        nResult = ReadBack();
+    else
+        m_eResult = ResultOf(nResult);
     if (nResult) {
-        Show(MSG_NOT_UPDATED);
+        Show(txt::SER_NOT_UPDATED);
         return nResult;
     }
-    if (*m_pWriteBlock != *m_pReadBlock) {
-        Show(MSG_MISMATCH);
-        return 1;
-    }
+    if (*m_pWriteBlock != *m_pReadBlock) return Fail(EJobResult::VerifyFailed, txt::SER_MISMATCH, 1);
+    m_eResult = EJobResult::Success;
     return 0;
 }
 
 int CSerlComm::ResetUnit() {
     ClosePort();
     if (const int nResult = Connect()) {
-        Show(MSG_COMM_NOT_RESPONDING);
+        Show(txt::SER_COMM_NOT_RESPONDING);
         return nResult;
     }
     const int nResult = Transact(frame::CMD_RESET, 2, nullptr, m_abReply);
-    if (nResult == 0) {
-        Show(MSG_NOT_RESET);
-        return 0;
-    }
-    // A unit that resets falls silent; but a request the port never carried reset nothing.
-    if (NeverSent(nResult)) {
-        Show(MSG_NOT_RESET);
-        return nResult;
-    }
-    Show(MSG_RESET_DONE);
-    return 0;
+    if (nResult == 0) return Fail(EJobResult::Refused, txt::SER_NOT_RESET, 0);
+    // A unit that resets falls silent, and an adapter powered by the unit may drop with
+    // it: once any attempt carried the whole request, the reset was requested.
+    if (!m_bRequestWritten) return Fail(EJobResult::CommFailure, txt::SER_RESET_NOT_SENT, nResult);
+    return Fail(EJobResult::Success, txt::SER_RESET_DONE, 0);
 }
 
 void CSerlComm::GetParams(NetParams* pDest) const {

@@ -8,15 +8,16 @@
 #include <memory>
 #include <string>
 
+#include "params/JobResult.h"
 #include "params/NetParams.h"
 #include "params/ScpParams.h"
 #include "platform/Prompts.h"
 #include "platform/SerialDevice.h"
+#include "serial/FrameCodec.h"
 
 class CSerlComm {
 public:
-    // The reply buffer: the header and up to 252 more bytes.
-    static constexpr size_t REPLY_SIZE = 257;
+    static constexpr size_t REPLY_SIZE = frame::REPLY_BUFFER;
     // Result of a request that does not fit a frame (size 1, above 254, or data
     // longer than the buffer); no unit ever sees it.
     static constexpr int ERR_BAD_REQUEST = 87;
@@ -80,13 +81,22 @@ public:
     int BaudRate() const { return m_nBaud; }
     int ParityIndex() const { return m_nParity; }
 
+    // How the last unit operation ended (its message has been shown).
+    EJobResult Result() const { return m_eResult; }
+    void SetResult(EJobResult eResult) { m_eResult = eResult; }
+    // The device the port stands for.
+    std::string DevicePath() const;
+    // The last transaction carried its whole request to the port at least once.
+    bool RequestWritten() const { return m_bRequestWritten; }
+
     bool m_bKeysEnabled = false;
     uint32_t m_nSerialNo = 0;
 
 private:
     int FailAfterPause(int nCode);
     void Show(const std::string& strText);
-    bool StatusHeld() const;
+    // Records the outcome, shows the text and returns nCode.
+    int Fail(EJobResult eResult, const char* pText, int nCode);
     // The read reply standing in the reply buffer into the read block; 1 when it
     // carries no usable record.
     int TakeReadReply();
@@ -103,4 +113,6 @@ private:
     uint8_t m_abReply[REPLY_SIZE] = {};
     size_t m_nReplyLen = 0;
     uint32_t m_nSequence = 0;
+    EJobResult m_eResult = EJobResult::None;
+    bool m_bRequestWritten = false;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "firmware/LoadBlock.h"
 #include "serial/FrameCodec.h"
 
 namespace {
@@ -159,17 +160,17 @@ std::vector<std::vector<uint8_t>> CSimUnit::Handle(const uint8_t* pFrame, size_t
 }
 
 std::vector<uint8_t> CSimUnit::StatusData() const {
-    std::vector<uint8_t> ab(frame::STATUS_COUNT, 0);
+    std::vector<uint8_t> ab(status::STATUS_COUNT, 0);
     ab[0] = 1; // firmware 1.20
     ab[1] = 20;
-    ab[frame::ST_SERIAL_NO] = static_cast<uint8_t>(m_nSerialNo & 0xFF);
-    ab[frame::ST_SERIAL_NO + 1] = static_cast<uint8_t>(m_nSerialNo >> 8);
-    if (m_bKeysEnabled) ab[frame::ST_KEYS] |= frame::ST_KEYS_BIT;
+    ab[status::ST_SERIAL_NO] = static_cast<uint8_t>(m_nSerialNo & 0xFF);
+    ab[status::ST_SERIAL_NO + 1] = static_cast<uint8_t>(m_nSerialNo >> 8);
+    if (m_bKeysEnabled) ab[status::ST_KEYS] |= status::ST_KEYS_BIT;
     const uint16_t nCheck = CheckWord();
-    ab[frame::ST_CHECK_WORD] = static_cast<uint8_t>(nCheck & 0xFF);
-    ab[frame::ST_CHECK_WORD + 1] = static_cast<uint8_t>(nCheck >> 8);
-    if (!m_faults.m_bSwitchOff) ab[frame::ST_SWITCH] |= frame::ST_SWITCH_BIT;
-    if (m_faults.m_bPropertiesMode) ab[frame::ST_MODE] = frame::PROPERTIES_MODE;
+    ab[status::ST_CHECK_WORD] = static_cast<uint8_t>(nCheck & 0xFF);
+    ab[status::ST_CHECK_WORD + 1] = static_cast<uint8_t>(nCheck >> 8);
+    if (!m_faults.m_bSwitchOff) ab[status::ST_SWITCH] |= status::ST_SWITCH_BIT;
+    if (m_faults.m_bPropertiesMode) ab[status::ST_MODE] = status::PROPERTIES_MODE;
     // A record of another length: cut short, or padded with zeros.
     const int nCount = std::clamp(m_faults.m_nStatusCount, 0, static_cast<int>(frame::MAX_DATA));
     ab.resize(static_cast<size_t>(nCount), 0);
@@ -229,17 +230,17 @@ void CSimUnit::StoreWrite(const uint8_t* pPlain, ELink eLink) {
 std::optional<std::vector<uint8_t>> CSimUnit::Load(const uint8_t* pFrame) {
     const size_t nCount = pFrame[frame::OFS_COUNT];
     const uint8_t* pBlock = pFrame + frame::OFS_DATA;
-    if (nCount < frame::LOAD_HEADER) return std::nullopt;
-    if (frame::IsEndOfLoad(pBlock, nCount)) {
+    if (nCount < loadblock::LOAD_HEADER) return std::nullopt;
+    if (loadblock::IsEndOfLoad(pBlock, nCount)) {
         if (m_faults.m_bRejectLoad) return Reply(pFrame, 0, nullptr, 0);
         Restart();
         return std::nullopt;
     }
-    const size_t k = nCount - frame::LOAD_HEADER;
+    const size_t k = nCount - loadblock::LOAD_HEADER;
     // Only 19-bit addresses exist; a block that would run past the memory is refused
     // rather than wrapped or cut.
     if (pBlock[1] > 0x07) return std::nullopt;
-    const uint32_t nAddr = frame::LoadAddress(pBlock);
+    const uint32_t nAddr = loadblock::LoadAddress(pBlock);
     if (nAddr + k > MEMORY_SIZE) return std::nullopt;
     if (k) {
         if (!m_bLoadStarted) {
@@ -247,7 +248,7 @@ std::optional<std::vector<uint8_t>> CSimUnit::Load(const uint8_t* pFrame) {
             std::memset(m_abPointWritten, 0, sizeof m_abPointWritten);
             m_bLoadStarted = true;
         }
-        std::memcpy(m_memory.data() + nAddr, pBlock + frame::LOAD_HEADER, k);
+        std::memcpy(m_memory.data() + nAddr, pBlock + loadblock::LOAD_HEADER, k);
         for (size_t i = 0; i < 4; ++i)
             for (uint32_t j = 0; j < 2; ++j)
                 if (CHECK_POINTS[i] + j >= nAddr && CHECK_POINTS[i] + j < nAddr + k)

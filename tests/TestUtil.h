@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "platform/HexText.h"
+#include "serial/FrameCodec.h"
 
 inline std::vector<uint8_t> FromHex(const std::string& str) {
     std::vector<uint8_t> ab;
@@ -32,4 +35,11 @@ inline std::string ToHex(const uint8_t* p, size_t n) {
 
 inline std::string ToHex(const std::vector<uint8_t>& ab) {
     return ToHex(ab.data(), ab.size());
+}
+
+// The status record of a whole reply frame; a failure when it holds none.
+template <class TFrame> status::CUnitStatus StatusOf(const TFrame& reply) {
+    const auto st = frame::ParseStatusReply(reply.data(), reply.size());
+    EXPECT_TRUE(st.has_value()) << "not a whole status record";
+    return st.value_or(status::CUnitStatus{});
 }

@@ -21,9 +21,10 @@
 
 #include "ethernet/EthLink.h"
 #include "firmware/SampleImage.h"
-#include "platform/JobHost.h"
+#include "jobs/JobHost.h"
 #include "platform/TimeConstants.h"
 #include "platform/Trace.h"
+#include "firmware/LoadBlock.h"
 #include "serial/FrameCodec.h"
 #include "sim/SimUnit.h"
 
@@ -66,7 +67,7 @@ SLoadRun FlashOnce(uint16_t nPort, const std::string& strImage) {
                 bLoading = true;
                 tFirst = Clock::now();
             }
-            if (bLoad && frame::IsEndOfLoad(p + frame::OFS_DATA, p[frame::OFS_COUNT])) {
+            if (bLoad && loadblock::IsEndOfLoad(p + frame::OFS_DATA, p[frame::OFS_COUNT])) {
                 tLast = Clock::now();
                 bLoading = false;
             } else if (bLoading) {

@@ -15,11 +15,12 @@
 #include <string>
 
 #include "firmware/SampleImage.h"
-#include "firmware/SerialDownload.h"
+#include "serial/SerialDownload.h"
 #include "params/ScpParams.h"
 #include "platform/Prompts.h"
 #include "platform/TimeConstants.h"
 #include "platform/Trace.h"
+#include "firmware/LoadBlock.h"
 #include "serial/FrameCodec.h"
 #include "serial/SerlComm.h"
 #include "sim/SimUnit.h"
@@ -83,7 +84,7 @@ int main(int argc, char** argv) {
     SetTraceSink([&](ETraceDir eDir, const uint8_t* p, size_t n) {
         if (eDir == ETraceDir::Sent) {
             if (!bLoadDone && n == 12 && p[frame::OFS_CMD] == frame::CMD_LOAD &&
-                frame::IsEndOfLoad(p + frame::OFS_DATA, p[frame::OFS_COUNT])) {
+                loadblock::IsEndOfLoad(p + frame::OFS_DATA, p[frame::OFS_COUNT])) {
                 bLoadDone = true;
                 tLoadEnd = Clock::now();
                 nLoadSent = nSent.load();
@@ -96,7 +97,7 @@ int main(int argc, char** argv) {
     });
 
     CPrintPrompts prompts;
-    ScpParams scp = ScpParams::Make("COM1", 0, "Even", std::to_string(nBaud));
+    ScpParams scp = *ScpParams::Make("COM1", 0, "Even", std::to_string(nBaud));
     CSerlComm link(&scp, &prompts, sim.PtyPath());
     if (link.CheckUnit() != 0) return 1;
     nSent = 0;

@@ -2,7 +2,6 @@
 
 #include "TestUtil.h"
 #include "cli/FieldEdits.h"
-#include "cli/Outcome.h"
 
 TEST(FieldEdits, RejectsBadAssignmentsWithAReason) {
     struct SCase {
@@ -79,32 +78,4 @@ TEST(FieldEdits, PropertiesEncodeAsTheDialogDoes) {
     ab2[24] = 0x50;
     none.ApplyProperties(ab2);
     EXPECT_EQ(ab2[24], 0x50);
-}
-
-TEST(Outcome, ExitCodesByWhatTheJobShowed) {
-    auto exitFor = [](std::initializer_list<const char*> texts) {
-        COutcome outcome;
-        for (const char* psz : texts)
-            outcome.Add(psz);
-        return outcome.ExitCode(EXIT_COMM);
-    };
-    EXPECT_EQ(
-        exitFor({" Parameters are updated successfully", " The Orvik has reset successfully"}),
-        EXIT_OK);
-    EXPECT_EQ(exitFor({"Orvik not responding", "Communication Error, Orvik did not update",
-                       " The parameter update failed"}),
-              EXIT_COMM);
-    EXPECT_EQ(exitFor({"Error, Data read from Orvik does not match. Orvik not updated",
-                       " The parameter update failed"}),
-              EXIT_REFUSED);
-    EXPECT_EQ(exitFor({"!!!!!The Velor update did not compare successfully!!!!",
-                       " The Velor has reset successfully"}),
-              EXIT_REFUSED);
-    EXPECT_EQ(exitFor({"Click 'OK' to start flashing, please wait up to two minutes.  Do not power "
-                       "Velor off during the update.",
-                       " File open error "}),
-              EXIT_IMAGE);
-    EXPECT_EQ(exitFor({"Unable to connect to Velor - Connection timed out\n"}), EXIT_COMM);
-    EXPECT_EQ(exitFor({"Flash failed - CRC mismatch"}), EXIT_REFUSED);
-    EXPECT_EQ(exitFor({}), EXIT_COMM);
 }

@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <mutex>
+#include <new>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -12,7 +14,7 @@
 #include "ScriptedPrompts.h"
 #include "SimServerUtil.h"
 #include "TestUtil.h"
-#include "ethernet/EthernetThread.h"
+#include "jobs/EthernetThread.h"
 #include "firmware/SampleImage.h"
 #include "platform/TimeConstants.h"
 #include "platform/Trace.h"
@@ -113,6 +115,7 @@ TEST_F(EthJobTest, ConfigureWritesVerifiesAndResets) {
     EXPECT_EQ(unit.DottedAt(NetParams::OFS_IP), "10.9.8.7");
     EXPECT_EQ(unit.Timeout(), 77);
     EXPECT_EQ(RestartsSoon(1), 1u);
+    EXPECT_EQ(m_host.m_eResult, EJobResult::Success);
     // The next job starts with the address just written.
     EXPECT_EQ(m_host.m_strTargetIp, "10.9.8.7");
     EXPECT_EQ(m_host.m_nTargetPort, m_sim.UdpPort());
@@ -139,6 +142,7 @@ TEST_F(EthJobTest, CancelInEachDialogEndsTheJob) {
     Run(JOB_CONFIGURE);
     EXPECT_EQ(m_prompts.Log(), (Log{"[Config] Cancel"}));
     EXPECT_EQ(Frames(0x92), 0u);
+    EXPECT_EQ(m_host.m_eResult, EJobResult::Cancelled);
 
     m_prompts.Clear();
     m_host.m_done.Reset();
@@ -150,6 +154,7 @@ TEST_F(EthJobTest, CancelInEachDialogEndsTheJob) {
               (Log{"[Config] OK", " The Velor updated successfully", "[UpdateDone] Cancel"}));
     EXPECT_EQ(Frames(0x8F), 0u);
     EXPECT_EQ(m_sim.WithUnit([](CSimUnit& u) { return u.Restarts(); }), 0u);
+    EXPECT_EQ(m_host.m_eResult, EJobResult::Success); // written and verified; reset declined
 
     m_prompts.Clear();
     m_host.m_done.Reset();
@@ -166,6 +171,7 @@ TEST_F(EthJobTest, SwitchOffStopsUnlessInPropertiesMode) {
     Run(JOB_CONFIGURE);
     EXPECT_EQ(m_prompts.Log(), (Log{"SW 3, dipswitch 2 must be ON to configure the Orvik."}));
     EXPECT_EQ(Frames(0x91), 0u);
+    EXPECT_EQ(m_host.m_eResult, EJobResult::Refused);
 
     m_prompts.Clear();
     m_host.m_done.Reset();
@@ -194,6 +200,7 @@ TEST_F(EthJobTest, CompareFailureStillOffersTheReset) {
               (Log{"[Config] OK", "!!!!!The Velor update did not compare successfully!!!!",
                    "[UpdateDone] OK", " The Velor has reset successfully"}));
     EXPECT_EQ(RestartsSoon(1), 1u);
+    EXPECT_EQ(m_host.m_eResult, EJobResult::VerifyFailed);
 }
 
 TEST_F(EthJobTest, UnansweredStatusOffersTheAddressAgain) {
@@ -210,6 +217,7 @@ TEST_F(EthJobTest, UnansweredStatusOffersTheAddressAgain) {
               (Log{RECEIVE_TIMEOUT, "[IpAddress] OK", RECEIVE_TIMEOUT, "[IpAddress] Cancel"}));
     EXPECT_EQ(nDialogs, 1);
     EXPECT_EQ(m_host.m_strTargetIp, "127.0.0.1");
+    EXPECT_EQ(m_host.m_eResult, EJobResult::NoAnswer);
 }
 
 TEST_F(EthJobTest, RefusedCommandsAreBounded) {
@@ -217,20 +225,23 @@ TEST_F(EthJobTest, RefusedCommandsAreBounded) {
     // is the command's, and it is garbled every time.
     SetFaults([](SSimFaults& f) { f.m_nGarbleEvery = 4; });
     Run(JOB_CONFIGURE);
-    EXPECT_EQ(m_prompts.Log(), (Log{CEthernetThread::REFUSED_MESSAGE}));
+    EXPECT_EQ(m_prompts.Log(), (Log{"Velor answers but keeps refusing the request; the job has been ended."}));
     EXPECT_EQ(Frames(0x70), static_cast<uint32_t>(CEthernetThread::MAX_STEP_REPEATS));
+    EXPECT_EQ(m_host.m_eResult, EJobResult::Refused);
 }
 
 TEST_F(EthJobTest, StopBeforeTheFirstStepSendsNothing) {
     Run(JOB_CONFIGURE, true);
     EXPECT_TRUE(m_prompts.Log().empty());
     EXPECT_EQ(Frames(-1) + Frames(0x70), 0u);
+    EXPECT_EQ(m_host.m_eResult, EJobResult::Stopped);
 }
 
 TEST_F(EthJobTest, SilentUnitEndsAtTheSecondPoll) {
     SetFaults([](SSimFaults& f) { f.m_bSilent = true; });
     Run(JOB_CONFIGURE);
     EXPECT_EQ(m_prompts.Log(), (Log{RECEIVE_TIMEOUT, RECEIVE_TIMEOUT}));
+    EXPECT_EQ(m_host.m_eResult, EJobResult::NoAnswer);
 }
 
 TEST_F(EthJobTest, FlashJobLoadsAndVerifies) {
@@ -243,6 +254,20 @@ TEST_F(EthJobTest, FlashJobLoadsAndVerifies) {
                    "Click 'OK' to start flashing, please wait up to two minutes.  Do not power "
                    "Velor off during the update.",
                    "Flash successfully updated"}));
-    EXPECT_EQ(m_host.m_nFlashResult, 0);
+    EXPECT_EQ(m_host.m_eResult, EJobResult::Success);
     EXPECT_EQ(m_sim.WithUnit([](CSimUnit& u) { return u.Restarts(); }), 1u);
+}
+
+TEST_F(EthJobTest, OutOfMemoryEndsTheJobAndGivesTheButtonsBack) {
+    // An allocation that fails on the worker (a huge image, say) ends the job with a
+    // message instead of the program.
+    bool bThrown = false;
+    m_prompts.m_fnOnMessage = [&](const std::string&) {
+        if (!std::exchange(bThrown, true)) throw std::bad_alloc();
+    };
+    m_prompts.m_strImagePath = "/nonexistent.s19";
+    Run(JOB_FLASH);
+    EXPECT_EQ(m_prompts.Messages().back(),
+              "Not enough memory to go on with this job; it has been ended.");
+    EXPECT_EQ(m_host.m_eResult, EJobResult::NoMemory);
 }

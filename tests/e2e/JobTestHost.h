@@ -5,7 +5,7 @@
 #include <atomic>
 
 #include "ScriptedPrompts.h"
-#include "platform/JobHost.h"
+#include "jobs/JobHost.h"
 #include "platform/WinThread.h"
 
 class CTestHost : public CJobHost {

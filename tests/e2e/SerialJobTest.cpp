@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "JobTestHost.h"
@@ -10,7 +12,7 @@
 #include "SimServerUtil.h"
 #include "firmware/SampleImage.h"
 #include "platform/TimeConstants.h"
-#include "serial/SerlThread.h"
+#include "jobs/SerlThread.h"
 #include "sim/SimUnit.h"
 
 namespace {
@@ -90,6 +92,7 @@ TEST_F(SerialJobTest, CancelInTheFileDialogTalksToNobody) {
     Run(JOB_FLASH);
     EXPECT_EQ(m_prompts.Log(), (Log{"[ChooseFile] Cancel"}));
     EXPECT_EQ(Frames(-1) + Frames(0x70), 0u);
+    EXPECT_EQ(m_host.m_eResult, EJobResult::Cancelled);
 }
 
 TEST_F(SerialJobTest, SilentUnitThenOtherSettingsThenSuccess) {
@@ -111,6 +114,7 @@ TEST_F(SerialJobTest, SwitchOffLeadsToThePortDialog) {
     EXPECT_EQ(m_prompts.Log(),
               (Log{"SW 3 dipswitch 2 must be ON to configure the Orvik.", "[SerialPort] Cancel"}));
     EXPECT_EQ(Frames(0x91), 0u);
+    EXPECT_EQ(m_host.m_eResult, EJobResult::Refused);
 }
 
 TEST_F(SerialJobTest, StopIsSeenOnlyBetweenPasses) {
@@ -120,6 +124,7 @@ TEST_F(SerialJobTest, StopIsSeenOnlyBetweenPasses) {
     m_prompts.m_fnSerialPort = [&](ScpParams&) { m_host.StopSerialJob(); };
     Run(JOB_CONFIGURE);
     EXPECT_EQ(m_prompts.Log(), (Log{"Orvik not responding", CHECK_FAILED, "[SerialPort] OK"}));
+    EXPECT_EQ(m_host.m_eResult, EJobResult::Stopped);
 }
 
 TEST_F(SerialJobTest, ReadFailureEndsTheJob) {
@@ -130,6 +135,7 @@ TEST_F(SerialJobTest, ReadFailureEndsTheJob) {
     EXPECT_EQ(m_prompts.Log(),
               (Log{"Orvik not responding", "Communication Error, Orvik not responding",
                    "Orvik not responding"}));
+    EXPECT_EQ(m_host.m_eResult, EJobResult::NoAnswer);
 }
 
 TEST_F(SerialJobTest, FlashJobLoadsAndVerifies) {
@@ -138,6 +144,19 @@ TEST_F(SerialJobTest, FlashJobLoadsAndVerifies) {
     m_prompts.m_strImagePath = strPath;
     Run(JOB_FLASH);
     EXPECT_EQ(m_prompts.Log(),
-              (Log{"[ChooseFile] OK", CSerlThread::FLASH_NOTICE, "Flash successfully updated"}));
-    EXPECT_EQ(m_host.m_nFlashResult, 0);
+              (Log{"[ChooseFile] OK", "Click 'OK' to start flashing, please wait up to two minutes at 115,200 baud and up to "
+                   "12 minutes at 9600 baud.  Do not power Velor off during the update.", "Flash successfully updated"}));
+    EXPECT_EQ(m_host.m_eResult, EJobResult::Success);
+}
+
+TEST_F(SerialJobTest, OutOfMemoryEndsTheJobAndGivesTheButtonsBack) {
+    bool bThrown = false;
+    m_prompts.m_fnOnMessage = [&](const std::string&) {
+        if (!std::exchange(bThrown, true)) throw std::bad_alloc();
+    };
+    m_prompts.m_strImagePath = "/nonexistent.s19";
+    Run(JOB_FLASH);
+    EXPECT_EQ(m_prompts.Messages().back(),
+              "Not enough memory to go on with this job; it has been ended.");
+    EXPECT_EQ(m_host.m_eResult, EJobResult::NoMemory);
 }

@@ -9,6 +9,7 @@
 
 #include "eth_SimFixture.h"
 #include "firmware/ImageReader.h"
+#include "firmware/LoadBlock.h"
 #include "firmware/SampleImage.h"
 
 namespace {
@@ -69,7 +70,7 @@ TEST_F(EthFlashTest, HealthyUnitTakesTheImageAndReportsItsCheckWord) {
     ClearTrace();
     ASSERT_EQ(link.LoadImage(strPath), EFlash::Updated);
     EXPECT_EQ(Log(), (Messages{MSG_OK}));
-    EXPECT_EQ(link.Result(), MSG_OK);
+    EXPECT_EQ(link.ResultText(), MSG_OK);
 
     // Every frame of the download carries the address byte of the poll reply.
     EXPECT_EQ(link.FlashAddr(), 0x03);
@@ -97,7 +98,7 @@ TEST_F(EthFlashTest, HealthyUnitTakesTheImageAndReportsItsCheckWord) {
     ASSERT_EQ(reader.Run(strPath,
                          [&](const uint8_t* p, size_t n) {
                              for (size_t i = 4; i < n; ++i)
-                                 image[frame::LoadAddress(p) + static_cast<uint32_t>(i - 4)] = p[i];
+                                 image[loadblock::LoadAddress(p) + static_cast<uint32_t>(i - 4)] = p[i];
                              return 0;
                          }),
               0);
@@ -156,10 +157,10 @@ TEST_F(EthFlashTest, UnitGoneAfterTheEndOfLoadGivesUpAfterNineAttempts) {
     m_sim.SetFaults(faults);
     ASSERT_EQ(link.LoadImage(strPath), EFlash::Unreachable);
     EXPECT_EQ(Log(), (Messages{MSG_GONE}));
-    EXPECT_EQ(link.Result(), MSG_GONE);
+    EXPECT_EQ(link.ResultText(), MSG_GONE);
     const std::vector<Bytes> sent = Sent();
     ASSERT_EQ(sent.size(), 1 + 3 + 1 + 9u);
-    EXPECT_TRUE(frame::IsEndOfLoad(&sent[4][7], sent[4][6]));
+    EXPECT_TRUE(loadblock::IsEndOfLoad(&sent[4][7], sent[4][6]));
     for (size_t i = 5; i < sent.size(); ++i)
         EXPECT_EQ(ToHex(sent[i]), "FE 00 00 00 FE");
 }
@@ -174,7 +175,7 @@ TEST_F(EthFlashTest, UnitThatStopsMidImageGetsNoEndOfLoad) {
     const std::vector<Bytes> loads = LoadFrames();
     ASSERT_EQ(loads.size(), 3u);
     for (const Bytes& ab : loads)
-        EXPECT_FALSE(frame::IsEndOfLoad(&ab[7], ab[6]));
+        EXPECT_FALSE(loadblock::IsEndOfLoad(&ab[7], ab[6]));
 }
 
 TEST_F(EthFlashTest, FileThatCannotBeOpenedOrIsInvalidSendsNothing) {
@@ -204,7 +205,7 @@ TEST_F(EthFlashTest, ImageWithoutBlocksSendsTheEndOfLoadAndComparesTheErasedWord
     ASSERT_EQ(link.LoadImage(strPath), EFlash::Updated);
     const std::vector<Bytes> loads = LoadFrames();
     ASSERT_EQ(loads.size(), 1u);
-    EXPECT_TRUE(frame::IsEndOfLoad(&loads[0][7], loads[0][6]));
+    EXPECT_TRUE(loadblock::IsEndOfLoad(&loads[0][7], loads[0][6]));
     EXPECT_EQ(m_sim.WithUnit([](CSimUnit& u) { return u.CheckWord(); }),
               CImageReader::CHECK_WORD_NONE);
     EXPECT_EQ(Log(), (Messages{MSG_OK}));

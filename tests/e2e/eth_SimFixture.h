@@ -16,7 +16,7 @@
 #include "ScriptedPrompts.h"
 #include "TestUtil.h"
 #include "ethernet/EthLink.h"
-#include "platform/JobHost.h"
+#include "jobs/JobHost.h"
 #include "platform/TimeConstants.h"
 #include "platform/Trace.h"
 #include "serial/FrameCodec.h"

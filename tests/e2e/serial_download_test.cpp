@@ -10,7 +10,8 @@
 
 #include "firmware/ImageReader.h"
 #include "firmware/SampleImage.h"
-#include "firmware/SerialDownload.h"
+#include "serial/SerialDownload.h"
+#include "firmware/LoadBlock.h"
 #include "serial/FrameCodec.h"
 
 namespace fs = std::filesystem;
@@ -98,7 +99,7 @@ TEST_F(SerialDownload, AcceptedImageLandsInTheUnitAndItsCheckWordMatches) {
     CImageReader reader;
     ASSERT_EQ(reader.Run(strPath,
                          [&](const uint8_t* p, size_t n) {
-                             std::copy(p + 4, p + n, expected.begin() + frame::LoadAddress(p));
+                             std::copy(p + 4, p + n, expected.begin() + loadblock::LoadAddress(p));
                              return 0;
                          }),
               0);
@@ -116,7 +117,7 @@ TEST_F(SerialDownload, ImageEndingOnAFullBlockStillEndsTheLoadAndChecks) {
     Start();
     SSampleImage layout;
     layout.m_nStart = 0xFF16; // 234 bytes ending at 0xFFFF, check word included
-    layout.m_nLength = frame::LOAD_MAX_BYTES;
+    layout.m_nLength = loadblock::LOAD_MAX_BYTES;
     EXPECT_EQ(Flash(Image(layout)), download::OK);
     EXPECT_EQ(Messages(), Msgs{UPDATED});
     EXPECT_EQ(Unit([](CSimUnit& u) { return u.LoadBlocks(); }), 1u);

@@ -44,7 +44,7 @@ TEST_F(SerialE2E, CheckUnitTakesSerialNumberAndKeyFlagAndAbsorbsPowerOnResync) {
     SSimOptions options;
     options.m_nSerialNo = 0xBEEF;
     options.m_bKeysEnabled = false;
-    m_scp = ScpParams::Make("COM1", 0x0102, "Even", "115200"); // frames carry the low byte
+    m_scp = *ScpParams::Make("COM1", 0x0102, "Even", "115200"); // frames carry the low byte
     Start(options);
     ASSERT_EQ(m_pLink->CheckUnit(), 0);
     EXPECT_TRUE(Messages().empty());

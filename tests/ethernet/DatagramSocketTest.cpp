@@ -27,7 +27,7 @@ TEST(WsaErrorFromErrno, MapsTheErrorsOfAUdpSocketToWindowsSocketsNumbers) {
     EXPECT_EQ(WsaErrorFromErrno(ECONNREFUSED), 10054);
     EXPECT_EQ(WsaErrorFromErrno(ECONNRESET), 10054);
     EXPECT_EQ(WsaErrorFromErrno(EMFILE), 10024);
-    EXPECT_EQ(WsaErrorFromErrno(EDESTADDRREQ), 10039);
+    EXPECT_EQ(WsaErrorFromErrno(EDESTADDRREQ), 10057); // a send without a peer: "not connected"
     EXPECT_EQ(WsaErrorFromErrno(EMSGSIZE), 10040);
     EXPECT_EQ(WsaErrorFromErrno(ENETUNREACH), 10051);
     EXPECT_EQ(WsaErrorFromErrno(EHOSTUNREACH), 10065);
@@ -168,7 +168,7 @@ TEST(DatagramSocket, CallsOnAClosedSocketFailWithANumberThatHasAText) {
     EXPECT_EQ(sock.LastError(), WSAEINVAL);
     // A socket that was never connected has no one to send to.
     EXPECT_EQ(sock.Send(ab, 4), -1);
-    EXPECT_STREQ(CSockUtil::ErrorText(sock.LastError()), "Destination address required");
+    EXPECT_STREQ(CSockUtil::ErrorText(sock.LastError()), "Socket is not connected");
 }
 
 } // namespace

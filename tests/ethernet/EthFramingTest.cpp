@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "TestUtil.h"
+#include "firmware/LoadBlock.h"
 #include "serial/FrameCodec.h"
 
 namespace {
@@ -69,7 +70,7 @@ TEST(EthFraming, BuildsTheRequestsByteForByteKeepingTheAddressByte) {
     EXPECT_EQ(ab[139], frame::Sum8(ab.data(), 139));
 
     // The end-of-load block: 12 bytes.
-    EXPECT_EQ(Built(f, 0, 0x8E, 6, frame::END_OF_LOAD).size(), 12u * 3 - 1);
+    EXPECT_EQ(Built(f, 0, 0x8E, 6, loadblock::END_OF_LOAD).size(), 12u * 3 - 1);
 
     // Nothing that would not fit the buffer is built.
     std::vector<uint8_t> big(300);

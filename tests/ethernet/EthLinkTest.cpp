@@ -10,7 +10,7 @@
 
 #include "ScriptedPrompts.h"
 #include "UdpPeer.h"
-#include "platform/JobHost.h"
+#include "jobs/JobHost.h"
 #include "platform/TimeConstants.h"
 #include "serial/FrameCodec.h"
 

@@ -12,6 +12,7 @@
 #include "firmware/ImageReader.h"
 #include "firmware/SampleImage.h"
 #include "platform/HexText.h"
+#include "firmware/LoadBlock.h"
 #include "serial/FrameCodec.h"
 
 namespace fs = std::filesystem;
@@ -43,10 +44,10 @@ protected:
     int Read(const std::string& strPath, std::vector<SBlock>& blocks) {
         blocks.clear();
         return m_reader.Run(strPath, [&](const uint8_t* p, size_t n) {
-            EXPECT_GE(n, frame::LOAD_HEADER);
-            EXPECT_LE(n, frame::LOAD_HEADER + frame::LOAD_MAX_BYTES);
+            EXPECT_GE(n, loadblock::LOAD_HEADER);
+            EXPECT_LE(n, loadblock::LOAD_HEADER + loadblock::LOAD_MAX_BYTES);
             EXPECT_EQ(p[0], 0);
-            blocks.push_back({frame::LoadAddress(p), {p + 4, p + n}});
+            blocks.push_back({loadblock::LoadAddress(p), {p + 4, p + n}});
             return 0;
         });
     }
@@ -155,6 +156,20 @@ TEST_F(ImageReaderTest, IntelExtendedAddresses) {
     EXPECT_EQ(blocks[2].abData, std::vector<uint8_t>{0xBB});
 }
 
+TEST_F(ImageReaderTest, IntelSegmentAddressesWrapWithinTheSegment) {
+    // Offsets past 0xFFFF under a segment base stay in the segment, as srec_cat reads
+    // them; under a linear base nothing wraps.
+    const std::string str = IRec(2, 0, {0x10, 0x00}) + IRec(0, 0xFFF8, Bytes(16));
+    std::vector<SBlock> blocks;
+    ASSERT_EQ(Read(Write("seg.hex", str), blocks), 0);
+    const auto mem = Memory(blocks);
+    ASSERT_EQ(mem.size(), 16u);
+    EXPECT_EQ(mem.at(0x1FFF8), 0);
+    EXPECT_EQ(mem.at(0x1FFFF), 7);
+    EXPECT_EQ(mem.at(0x10000), 8);
+    EXPECT_EQ(mem.at(0x10007), 15);
+}
+
 TEST_F(ImageReaderTest, NothingAtOrAbove512KiB) {
     const std::string str = SRec('3', 0x7FF00, Bytes(16)) + SRec('3', 0x80000, Bytes(16)) +
                             SRec('3', 0x80010, Bytes(16)) + SRec('3', 0x7FFFC, Bytes(8, 0x40)) +
@@ -229,6 +244,7 @@ TEST_F(ImageReaderTest, EndsAndOpenFailure) {
         0);
     EXPECT_EQ(Memory(blocks).size(), 1u);
     EXPECT_EQ(Read((m_dir / "missing.s37").string(), blocks), CImageReader::ERR_OPEN);
+    EXPECT_EQ(ValidateImage(m_dir.string()).m_nResult, CImageReader::ERR_OPEN); // a folder
     EXPECT_EQ(ValidateImage((m_dir / "missing.s37").string()).m_nResult, CImageReader::ERR_OPEN);
 }
 
@@ -262,6 +278,12 @@ TEST_F(ImageReaderTest, CheckWordCaptures) {
         {SRec('3', 0xFFFE, {0xAA, 0xBB}) + SRec('3', 0x1FFF0, Bytes(16, 0x50)), 0x5E5F, true},
         // Never taken from characters that are not data of the record.
         {SRec('3', 0x1FFF0, Bytes(14)), CImageReader::CHECK_WORD_NONE, false},
+        // Wherever the records split the two bytes.
+        {SRec('3', 0x1FFF0, Bytes(14)) + SRec('3', 0x1FFFE, {0x12, 0x34}), 0x1234, true},
+        {SRec('3', 0x1FFF0, Bytes(15, 0x40)) + SRec('3', 0x1FFFF, {0x99}), 0x4E99, true},
+        {SRec('3', 0xFFFE, {0xAB}) + SRec('3', 0xFFFF, {0xCD}), 0xABCD, true},
+        {SRec('3', 0xFFFE, {0xAB}) + SRec('3', 0x10010, {0xCD}), CImageReader::CHECK_WORD_NONE,
+         false},
     };
     for (const auto& c : aCases) {
         std::vector<SBlock> blocks;
@@ -336,7 +358,7 @@ TEST_F(ImageReaderTest, AgreesWithSrecCat) {
             }
             EXPECT_EQ(mem, ref) << strCmd;
             for (size_t i = 0; i + 1 < blocks.size(); ++i)
-                if (blocks[i].abData.size() < frame::LOAD_MAX_BYTES)
+                if (blocks[i].abData.size() < loadblock::LOAD_MAX_BYTES)
                     EXPECT_NE(blocks[i].nAddr + blocks[i].abData.size(), blocks[i + 1].nAddr)
                         << "block broken without an address jump";
             const CImageCheck check = ValidateImage(img.string());

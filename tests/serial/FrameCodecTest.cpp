@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "TestUtil.h"
+#include "firmware/LoadBlock.h"
 #include "serial/FrameCodec.h"
 
 namespace {
@@ -35,7 +36,7 @@ TEST(FrameBuild, WriteRequestAndLoadBlocks) {
     EXPECT_EQ(ab[6], 0x84);
     EXPECT_EQ(ab[139], frame::Sum8(ab, 139));
 
-    n = frame::Build(ab, sizeof ab, 2, 40, frame::CMD_LOAD, 6, frame::END_OF_LOAD);
+    n = frame::Build(ab, sizeof ab, 2, 40, frame::CMD_LOAD, 6, loadblock::END_OF_LOAD);
     ASSERT_EQ(n, 12u);
     EXPECT_EQ(ToHex(ab, 12), "FE 02 07 29 30 8E 04 00 FF FF FF " + ToHex(&ab[11], 1));
     EXPECT_EQ(ab[11], frame::Sum8(ab, 11));
@@ -132,16 +133,28 @@ TEST(StatusRecord, Accessors) {
     data[37] = 8;
     auto reply = Reply(0x01, data);
     EXPECT_EQ(frame::DataCount(reply.data()), 46);
-    EXPECT_EQ(frame::StatusSerialNo(reply.data()), 0x1234);
-    EXPECT_TRUE(frame::StatusKeysEnabled(reply.data()));
-    EXPECT_EQ(frame::StatusCheckWord(reply.data()), 0xABCD);
-    EXPECT_TRUE(frame::StatusConfigSwitch(reply.data()));
-    EXPECT_TRUE(frame::StatusPropertiesMode(reply.data()));
+    EXPECT_EQ(StatusOf(reply).m_nSerialNo, 0x1234);
+    EXPECT_TRUE(StatusOf(reply).m_bKeysEnabled);
+    EXPECT_EQ(StatusOf(reply).m_nCheckWord, 0xABCD);
+    EXPECT_TRUE(StatusOf(reply).m_bConfigSwitch);
+    EXPECT_TRUE(StatusOf(reply).m_bPropertiesMode);
     data[27] = 0xEF;
     data[36] = 0xFD;
     data[37] = 9;
     reply = Reply(0x01, data);
-    EXPECT_FALSE(frame::StatusKeysEnabled(reply.data()));
-    EXPECT_FALSE(frame::StatusConfigSwitch(reply.data()));
-    EXPECT_FALSE(frame::StatusPropertiesMode(reply.data()));
+    EXPECT_FALSE(StatusOf(reply).m_bKeysEnabled);
+    EXPECT_FALSE(StatusOf(reply).m_bConfigSwitch);
+    EXPECT_FALSE(StatusOf(reply).m_bPropertiesMode);
+}
+
+// A record is read only when all of it arrived in this reply.
+TEST(StatusRecord, IncompleteRepliesGiveNoFields) {
+    std::vector<uint8_t> data(46, 0x02);
+    auto reply = Reply(0x01, data);
+    EXPECT_TRUE(frame::ParseStatusReply(reply.data(), reply.size()));
+    EXPECT_FALSE(frame::ParseStatusReply(reply.data(), reply.size() - 2)); // data cut short
+    EXPECT_FALSE(frame::ParseStatusReply(reply.data(), 6));
+    data.resize(38);
+    reply = Reply(0x01, data);
+    EXPECT_FALSE(frame::ParseStatusReply(reply.data(), reply.size())); // count below 46
 }

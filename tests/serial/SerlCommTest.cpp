@@ -68,7 +68,7 @@ protected:
 
     CPtyPeer m_peer;
     CScriptedPrompts m_prompts;
-    ScpParams m_scp = ScpParams::Make("COM1", 1, "Even", "115200");
+    ScpParams m_scp = *ScpParams::Make("COM1", 1, "Even", "115200");
     std::mutex m_mutex;
     Bytes m_reply = ReplyFrame(frame::CTL_DATA_SUM, 0, {});
 };
@@ -281,7 +281,7 @@ protected:
 };
 
 TEST_F(SerlCommPorts, SettingsAreDerivedFromTheRecordAtEveryConnect) {
-    ScpParams scp = ScpParams::Make("COM2", 0, "Odd", "9600");
+    ScpParams scp = *ScpParams::Make("COM2", 0, "Odd", "9600");
     ASSERT_EQ(scp.m_abData[ScpParams::OFS_BAUD + 4], 0); // "9600" then zero bytes
     CSerlComm link(&scp, &m_prompts);
     ASSERT_EQ(link.Connect(), 0);
@@ -291,12 +291,12 @@ TEST_F(SerlCommPorts, SettingsAreDerivedFromTheRecordAtEveryConnect) {
     serialdev::CSerialDevice probe; // held by the link
     EXPECT_EQ(probe.Open(m_peer.SlavePath()), EWOULDBLOCK);
 
-    scp = ScpParams::Make("COM1", 0, "None", "115200");
+    scp = *ScpParams::Make("COM1", 0, "None", "115200");
     ASSERT_EQ(link.Connect(), 0);
     EXPECT_EQ(link.PortNumber(), 1);
     EXPECT_EQ(link.BaudRate(), 115200);
     EXPECT_EQ(link.ParityIndex(), 0);
-    scp = ScpParams::Make("COM1", 0, "Even", "19200");
+    scp = *ScpParams::Make("COM1", 0, "Even", "19200");
     ASSERT_EQ(link.Connect(), 0);
     EXPECT_EQ(link.ParityIndex(), 2);
     termios tio{};
@@ -317,7 +317,7 @@ TEST_F(SerlCommPorts, PortNamesOutsideCom1ToCom9AreRefusedBeforeAnythingOpens) {
     // A fourth character that is not a digit would have opened COM1.
     for (const char* pszName : {"COMx", "COM0", "COM"}) {
         m_prompts.Clear();
-        ScpParams scp = ScpParams::Make(pszName, 0, "Even", "115200");
+        ScpParams scp = *ScpParams::Make(pszName, 0, "Even", "115200");
         CSerlComm link(&scp, &m_prompts);
         EXPECT_EQ(link.Connect(), 1) << pszName;
         EXPECT_FALSE(link.IsOpen());
@@ -330,20 +330,20 @@ TEST_F(SerlCommPorts, PortNamesOutsideCom1ToCom9AreRefusedBeforeAnythingOpens) {
     EXPECT_EQ(probe.Open(m_peer.SlavePath()), 0);
 
     // An explicit device path does not go through the port name at all.
-    ScpParams scp = ScpParams::Make("COMx", 0, "Even", "115200");
+    ScpParams scp = *ScpParams::Make("COMx", 0, "Even", "115200");
     probe.Close();
     CSerlComm direct(&scp, &m_prompts, m_peer.SlavePath());
     EXPECT_EQ(direct.Connect(), 0);
 }
 
 TEST_F(SerlCommPorts, OpenAndLineFailuresShowTheirMessage) {
-    ScpParams scp = ScpParams::Make("COM3", 0, "Even", "115200");
+    ScpParams scp = *ScpParams::Make("COM3", 0, "Even", "115200");
     CSerlComm missing(&scp, &m_prompts);
     EXPECT_EQ(missing.Connect(), 1);
     EXPECT_FALSE(missing.IsOpen());
 
     // Another opener holds the port.
-    ScpParams scp1 = ScpParams::Make("COM1", 0, "Even", "115200");
+    ScpParams scp1 = *ScpParams::Make("COM1", 0, "Even", "115200");
     CSerlComm holder(&scp1, &m_prompts);
     ASSERT_EQ(holder.Connect(), 0);
     CSerlComm second(&scp1, &m_prompts);
@@ -351,7 +351,7 @@ TEST_F(SerlCommPorts, OpenAndLineFailuresShowTheirMessage) {
     holder.ClosePort();
 
     // A baud text without digits gives rate 0, which no line takes.
-    ScpParams noBaud = ScpParams::Make("COM1", 0, "Even", "fast");
+    ScpParams noBaud = *ScpParams::Make("COM1", 0, "Even", "fast");
     CSerlComm badLine(&noBaud, &m_prompts);
     EXPECT_EQ(badLine.Connect(), 1);
     EXPECT_TRUE(badLine.IsOpen()); // left open; the next connect closes it
@@ -366,10 +366,10 @@ TEST_F(SerlCommPorts, OpenAndLineFailuresShowTheirMessage) {
 namespace {
 
 Bytes StatusRecord() {
-    Bytes ab(frame::STATUS_COUNT, 0);
-    ab[frame::ST_SERIAL_NO] = 0x34;
-    ab[frame::ST_SERIAL_NO + 1] = 0x12;
-    ab[frame::ST_SWITCH] = frame::ST_SWITCH_BIT;
+    Bytes ab(status::STATUS_COUNT, 0);
+    ab[status::ST_SERIAL_NO] = 0x34;
+    ab[status::ST_SERIAL_NO + 1] = 0x12;
+    ab[status::ST_SWITCH] = status::ST_SWITCH_BIT;
     return ab;
 }
 
@@ -499,17 +499,33 @@ TEST_F(SerlCommScriptedUnit, StatusReplyWithoutTheRecordIsNotBelieved) {
     EXPECT_TRUE(m_prompts.Messages().empty());
 }
 
-TEST_F(SerlCommScriptedUnit, ResetThatNeverReachedTheLineIsNotReportedAsDone) {
-    // The cable goes as the reset request is about to leave: it cannot be written, so
-    // the unit did not reset.
-    SetTraceSink([this](ETraceDir eDir, const uint8_t* p, size_t n) {
-        if (eDir == ETraceDir::Sent && n > frame::OFS_CMD && p[frame::OFS_CMD] == frame::CMD_RESET)
-            m_peer.CloseMaster();
+// The cable goes as the nth reset request is about to leave; the unit never answers
+// a reset. An adapter powered by the unit drops with it.
+int ResetWithCableLostAt(CPtyPeer& peer, CSerlComm& link, int nLostAt) {
+    int nSends = 0;
+    SetTraceSink([&](ETraceDir eDir, const uint8_t* p, size_t n) {
+        if (eDir == ETraceDir::Sent && n > frame::OFS_CMD && p[frame::OFS_CMD] == frame::CMD_RESET &&
+            ++nSends == nLostAt)
+            peer.CloseMaster();
     });
-    const int nResult = m_link.ResetUnit();
+    const int nResult = link.ResetUnit();
     SetTraceSink({});
-    EXPECT_EQ(nResult, serialdev::ERR_WRITE_SHORT);
-    EXPECT_EQ(m_prompts.Messages(), std::vector<std::string>{"Orvik did not reset"});
+    return nResult;
+}
+
+TEST_F(SerlCommScriptedUnit, ResetThatNeverReachedTheLineIsNotReportedAsDone) {
+    EXPECT_EQ(ResetWithCableLostAt(m_peer, m_link, 1), serialdev::ERR_WRITE_SHORT);
+    EXPECT_EQ(m_link.Result(), EJobResult::CommFailure);
+    EXPECT_EQ(m_prompts.Messages(),
+              std::vector<std::string>{
+                  "The reset request could not be sent to the Orvik; it has not been reset"});
+}
+
+TEST_F(SerlCommScriptedUnit, ResetSentWholeOnceCountsAsRequested) {
+    // Two whole requests went unanswered before the third could not be written.
+    EXPECT_EQ(ResetWithCableLostAt(m_peer, m_link, 3), 0);
+    EXPECT_EQ(m_link.Result(), EJobResult::Success);
+    EXPECT_EQ(m_prompts.Messages(), std::vector<std::string>{" The Orvik has reset successfully"});
 }
 
 // The one test that runs on the real time-outs.

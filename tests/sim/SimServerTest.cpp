@@ -126,7 +126,7 @@ void Converse(CSimServer& server, CLink& link) {
     EXPECT_EQ(c.m_reply[frame::OFS_ADDR], 0x07);
     ASSERT_EQ(c.Send(frame::CMD_STATUS), frame::OK);
     EXPECT_EQ(frame::DataCount(c.m_reply.data()), 46);
-    EXPECT_EQ(frame::StatusSerialNo(c.m_reply.data()), 0x4321);
+    EXPECT_EQ(StatusOf(c.m_reply).m_nSerialNo, 0x4321);
 
     NetParams rec = SSimOptions::DefaultParams();
     rec.SetDottedAt(NetParams::OFS_IP, "10.9.8.7");

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "firmware/LoadBlock.h"
 #include "serial/FrameCodec.h"
 #include "sim/SimUnit.h"
 
@@ -63,14 +64,14 @@ struct CUnitClient {
 };
 
 inline std::vector<uint8_t> LoadBlock(uint32_t nAddr, const std::vector<uint8_t>& abBytes) {
-    std::vector<uint8_t> ab(frame::LOAD_HEADER + abBytes.size());
+    std::vector<uint8_t> ab(loadblock::LOAD_HEADER + abBytes.size());
     ab[1] = static_cast<uint8_t>(nAddr >> 16 & 0x07);
     ab[2] = static_cast<uint8_t>(nAddr >> 8);
     ab[3] = static_cast<uint8_t>(nAddr);
-    std::copy(abBytes.begin(), abBytes.end(), ab.begin() + frame::LOAD_HEADER);
+    std::copy(abBytes.begin(), abBytes.end(), ab.begin() + loadblock::LOAD_HEADER);
     return ab;
 }
 
 inline std::vector<uint8_t> EndOfLoad() {
-    return {frame::END_OF_LOAD, frame::END_OF_LOAD + frame::LOAD_HEADER};
+    return {loadblock::END_OF_LOAD, loadblock::END_OF_LOAD + loadblock::LOAD_HEADER};
 }

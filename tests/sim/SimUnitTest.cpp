@@ -70,11 +70,11 @@ TEST(SimUnitTest, RequestVectorsGetValidReplies) {
     EXPECT_EQ(status[frame::OFS_CMD], frame::CMD_STATUS);
     EXPECT_EQ(status[frame::OFS_CONTROL], frame::CTL_DATA_SUM);
     EXPECT_EQ(frame::DataCount(status.data()), 46);
-    EXPECT_EQ(frame::StatusSerialNo(status.data()), 0x1234);
-    EXPECT_TRUE(frame::StatusKeysEnabled(status.data()));
-    EXPECT_TRUE(frame::StatusConfigSwitch(status.data()));
-    EXPECT_FALSE(frame::StatusPropertiesMode(status.data()));
-    EXPECT_EQ(frame::StatusCheckWord(status.data()), CImageReader::CHECK_WORD_NONE);
+    EXPECT_EQ(StatusOf(status).m_nSerialNo, 0x1234);
+    EXPECT_TRUE(StatusOf(status).m_bKeysEnabled);
+    EXPECT_TRUE(StatusOf(status).m_bConfigSwitch);
+    EXPECT_FALSE(StatusOf(status).m_bPropertiesMode);
+    EXPECT_EQ(StatusOf(status).m_nCheckWord, CImageReader::CHECK_WORD_NONE);
 
     // The reset request is not answered; the restarted unit asks for resynchronisation.
     EXPECT_TRUE(Handle(unit, "FE 03 03 11 15 8F 00 B9").empty());
@@ -93,14 +93,14 @@ TEST(SimUnitTest, StatusRecordCarriesTheConfiguredUnit) {
     CUnitClient client{unit};
     client.Sync();
     std::vector<uint8_t> status = client.Must(frame::CMD_STATUS);
-    EXPECT_EQ(frame::StatusSerialNo(status.data()), 0xBEEF);
-    EXPECT_FALSE(frame::StatusKeysEnabled(status.data()));
+    EXPECT_EQ(StatusOf(status).m_nSerialNo, 0xBEEF);
+    EXPECT_FALSE(StatusOf(status).m_bKeysEnabled);
 
     unit.Faults().m_bSwitchOff = true;
     unit.Faults().m_bPropertiesMode = true;
     status = client.Must(frame::CMD_STATUS);
-    EXPECT_FALSE(frame::StatusConfigSwitch(status.data()));
-    EXPECT_TRUE(frame::StatusPropertiesMode(status.data()));
+    EXPECT_FALSE(StatusOf(status).m_bConfigSwitch);
+    EXPECT_TRUE(StatusOf(status).m_bPropertiesMode);
 
     for (int nCount : {45, 47}) {
         unit.Faults().m_nStatusCount = nCount;
@@ -289,7 +289,7 @@ TEST(SimUnitTest, LoadStoresBlocksAndRestartsIntoTheNewProgram) {
     EXPECT_EQ(client.m_nLastCheck, frame::ERR_RESYNC);
     client.Sync();
     const std::vector<uint8_t> status = client.Must(frame::CMD_STATUS);
-    EXPECT_EQ(frame::StatusCheckWord(status.data()), 0xABAB);
+    EXPECT_EQ(StatusOf(status).m_nCheckWord, 0xABAB);
 
     // The next load erases what the last one left.
     client.Must(frame::CMD_LOAD, LoadBlock(0x0FFF0, std::vector<uint8_t>(16, 0x5C)));
@@ -340,7 +340,7 @@ std::pair<uint16_t, uint16_t> Download(CSimUnit& unit, const std::string& strIma
     EXPECT_FALSE(client.Send(frame::CMD_LOAD, EndOfLoad()));
     client.Sync();
     const std::vector<uint8_t> status = client.Must(frame::CMD_STATUS);
-    return {reader.CheckWord(), frame::StatusCheckWord(status.data())};
+    return {reader.CheckWord(), StatusOf(status).m_nCheckWord};
 }
 
 } // namespace
@@ -500,12 +500,12 @@ TEST(SimUnitTest, LoadAndResetFaults) {
     faults.m_bWrongCheckWord = true;
     unit.SetFaults(faults);
     std::vector<uint8_t> status = client.Must(frame::CMD_STATUS);
-    EXPECT_NE(frame::StatusCheckWord(status.data()), 0x1234);
-    EXPECT_NE(frame::StatusCheckWord(status.data()), 0);
+    EXPECT_NE(StatusOf(status).m_nCheckWord, 0x1234);
+    EXPECT_NE(StatusOf(status).m_nCheckWord, 0);
     faults.m_bCheckWordZero = true;
     unit.SetFaults(faults);
     status = client.Must(frame::CMD_STATUS);
-    EXPECT_EQ(frame::StatusCheckWord(status.data()), 0);
+    EXPECT_EQ(StatusOf(status).m_nCheckWord, 0);
 }
 
 TEST(SimUnitTest, StoreMismatchMakesTheReadBackDiffer) {

@@ -152,8 +152,8 @@ TEST(VelorsimTest, ServesBothLinksAndDumpsItsState) {
     EXPECT_EQ(ToHex(UdpExchange(nPort, Request(0, 0, -1))), "FE 00 00 00 FE");
     const std::vector<uint8_t> status = UdpExchange(nPort, Request(0, 8, frame::CMD_STATUS));
     ASSERT_EQ(status.size(), 54u);
-    EXPECT_EQ(frame::StatusSerialNo(status.data()), 0x0BAD);
-    EXPECT_FALSE(frame::StatusConfigSwitch(status.data()));
+    EXPECT_EQ(StatusOf(status).m_nSerialNo, 0x0BAD);
+    EXPECT_FALSE(StatusOf(status).m_bConfigSwitch);
 
     ASSERT_EQ(sim.Signal(SIGUSR1), 0);
     for (int i = 0; i < 200 && !fs::exists(state); ++i)

@@ -19,11 +19,10 @@ constexpr int FILE_OPEN = 4;   // the image file cannot be opened
 constexpr int FILE_FORMAT = 5; // the image file is not a valid image; nothing sent
 constexpr int CHECK_MISMATCH = 6;
 constexpr int VERIFY_TRIES = 45;
-constexpr size_t REPLY_SIZE = 260;
 } // namespace download
 
 // Loads the image at strPath into the unit. Returns one of the codes above or the
-// code of the transaction that failed.
+// code of the transaction that failed; the link's Result() says how it ended.
 int LoadImage(CSerlComm& link, IPrompts& prompts, const std::string& strPath);
 
 // Waits for the unit to come back and compares its check word with the image's.

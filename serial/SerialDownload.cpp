@@ -1,26 +1,20 @@
-#include "firmware/SerialDownload.h"
+#include "serial/SerialDownload.h"
 
 #include "firmware/ImageReader.h"
+#include "firmware/LoadBlock.h"
+#include "params/Texts.h"
 #include "platform/Prompts.h"
 #include "serial/FrameCodec.h"
 #include "serial/SerlComm.h"
 
-namespace {
-const char* const MSG_FILE_OPEN = " File open error ";
-const char* const MSG_COMM_ERROR = "Flash not updated, comm error ";
-const char* const MSG_REJECTED =
-    "Flash not updated, rejected by Velor after load (checksum error) ";
-const char* const MSG_NOT_BACK = "Unable to connect to Velor";
-const char* const MSG_UPDATED = "Flash successfully updated";
-const char* const MSG_MISMATCH = "Flash failed - CRC mismatch";
-} // namespace
 
 int LoadImage(CSerlComm& link, IPrompts& prompts, const std::string& strPath) {
     // The whole file is checked first, so that a bad image never leaves half a
     // program in the unit.
     const CImageCheck check = ValidateImage(strPath);
+    link.SetResult(EJobResult::ImageError);
     if (check.m_nResult == CImageReader::ERR_OPEN) {
-        prompts.Message(MSG_FILE_OPEN);
+        prompts.Message(txt::FILE_OPEN);
         return download::FILE_OPEN;
     }
     if (check.m_nResult != CImageReader::OK) {
@@ -28,7 +22,7 @@ int LoadImage(CSerlComm& link, IPrompts& prompts, const std::string& strPath) {
         return download::FILE_FORMAT;
     }
 
-    uint8_t abReply[download::REPLY_SIZE];
+    uint8_t abReply[frame::MAX_FRAME];
     bool bSendFailed = false;
     CImageReader reader;
     const int nResult = reader.Run(
@@ -43,11 +37,13 @@ int LoadImage(CSerlComm& link, IPrompts& prompts, const std::string& strPath) {
 
     // A send code may equal a reader code (EIO is 5), so the flag decides.
     if (bSendFailed) {
-        prompts.Message(MSG_COMM_ERROR);
+        link.SetResult(nResult == frame::ERR_NO_REPLY ? EJobResult::NoAnswer
+                                                      : EJobResult::CommFailure);
+        prompts.Message(txt::SER_FLASH_COMM_ERROR);
         return nResult;
     }
     if (nResult == CImageReader::ERR_OPEN) { // gone since the check
-        prompts.Message(MSG_FILE_OPEN);
+        prompts.Message(txt::FILE_OPEN);
         return download::FILE_OPEN;
     }
     if (nResult != CImageReader::OK) { // changed since the check
@@ -60,34 +56,38 @@ int LoadImage(CSerlComm& link, IPrompts& prompts, const std::string& strPath) {
     }
 
     // A unit that accepted the load restarts without answering.
-    if (link.Transact(frame::CMD_LOAD, frame::LOAD_HEADER + 2, frame::END_OF_LOAD, abReply,
+    if (link.Transact(frame::CMD_LOAD, loadblock::LOAD_HEADER + 2, loadblock::END_OF_LOAD, abReply,
                       sizeof abReply) == 0) {
-        prompts.Message(MSG_REJECTED);
+        link.SetResult(EJobResult::Refused);
+        prompts.Message(txt::SER_FLASH_REJECTED);
         return download::REJECTED;
     }
     return VerifyFlash(link, prompts, reader.CheckWord());
 }
 
 int VerifyFlash(CSerlComm& link, IPrompts& prompts, uint16_t nImageCheckWord) {
-    uint8_t abReply[download::REPLY_SIZE];
-    bool bBack = false;
-    for (int nTry = 0; nTry < download::VERIFY_TRIES && !bBack; ++nTry) {
+    uint8_t abReply[frame::MAX_FRAME];
+    std::optional<status::CUnitStatus> status;
+    for (int nTry = 0; nTry < download::VERIFY_TRIES && !status; ++nTry) {
         if (link.Transact(0, 0, nullptr, abReply, sizeof abReply) != 0) continue;
         if (link.Transact(frame::CMD_STATUS, 2, nullptr, abReply, sizeof abReply) != 0) continue;
-        // The whole record must be in this reply before its check word is believed.
-        bBack = link.ReplyCount(abReply) == frame::STATUS_COUNT &&
-                link.ReplyLen() >= frame::OFS_DATA + frame::STATUS_COUNT;
+        status = frame::ParseStatusReply(abReply, link.ReplyLen());
     }
-    if (!bBack) {
-        prompts.Message(MSG_NOT_BACK);
+    if (!status) {
+        link.SetResult(EJobResult::NoAnswer);
+        prompts.Message(txt::FLASH_GONE);
         return download::NOT_BACK;
     }
-    const uint16_t nUnitCheckWord = frame::StatusCheckWord(abReply);
-    if (nUnitCheckWord == 0) return download::OK;
-    if (nUnitCheckWord == nImageCheckWord) {
-        prompts.Message(MSG_UPDATED);
+    if (status->m_nCheckWord == 0) {
+        link.SetResult(EJobResult::Unverified);
         return download::OK;
     }
-    prompts.Message(MSG_MISMATCH);
+    if (status->m_nCheckWord == nImageCheckWord) {
+        link.SetResult(EJobResult::Success);
+        prompts.Message(txt::FLASH_OK);
+        return download::OK;
+    }
+    link.SetResult(EJobResult::VerifyFailed);
+    prompts.Message(txt::FLASH_CRC);
     return download::CHECK_MISMATCH;
 }

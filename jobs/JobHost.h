@@ -3,16 +3,15 @@
 // main dialog derives from this, velorctl and tests use it as it is. The main
 // window writes the fields before it starts a worker; the worker reads them when it
 // starts and writes back only while the main window keeps the competing buttons
-// disabled. The busy flags are touched by both sides and are atomic.
+// disabled. The busy flags and the result are touched by both sides and are atomic.
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <string>
 
-#include "params/NetParams.h"
+#include "ethernet/LinkHost.h"
+#include "params/JobResult.h"
 #include "params/ScpParams.h"
-#include "platform/Prompts.h"
 #include "platform/WinThread.h"
 
 constexpr uint32_t JOB_CONFIGURE = 112;
@@ -20,12 +19,10 @@ constexpr uint32_t JOB_FLASH = 142;
 // Reset only: the Ethernet job entered at its reset step (velorctl reset).
 constexpr uint32_t JOB_RESET = 143;
 
-class CJobHost {
-public:
-    explicit CJobHost(IPrompts* pPrompts) : m_pPrompts(pPrompts) {}
-    virtual ~CJobHost() = default;
 
-    IPrompts& Prompts() { return *m_pPrompts; }
+class CJobHost : public CLinkHost {
+public:
+    explicit CJobHost(IPrompts* pPrompts) : CLinkHost(pPrompts) {}
 
     // Called by the worker at the end of every job, on the worker's thread.
     virtual void OnJobFinished() {}
@@ -42,11 +39,7 @@ public:
     virtual void EnableEndButtons() {}
 
     std::atomic<uint32_t> m_nJob{JOB_CONFIGURE};
-    NetParams* m_pNetParams = nullptr;
     ScpParams* m_pScpParams = nullptr;
-    std::string m_strTargetIp = "192.168.0.132";
-    uint16_t m_nTargetPort = 3001;
-    int m_nRecvLen = 512;
     std::atomic<bool> m_bSerialBusy{false};
     std::atomic<bool> m_bEthernetBusy{false};
     // The stop events of the current or last worker of each link. Shared with the
@@ -55,11 +48,8 @@ public:
     std::shared_ptr<CManualResetEvent> m_pEthernetStop;
     bool m_bKeysEnabled = false;
     uint32_t m_nSerialNo = 0;
-    // Code of the last download, for callers without a window to read: 0 loaded (and
-    // verified, unless the unit reports check word 0), 1 rejected after the load,
-    // 2 unit not back, 4 file not opened, 5 invalid file, 6 check word mismatch, any
-    // other value: interrupted. -1 until a download ends.
-    std::atomic<int> m_nFlashResult{-1};
+    // How the current or last job ended; set before OnJobFinished is called.
+    std::atomic<EJobResult> m_eResult{EJobResult::None};
 
     // Asks a running Ethernet job to stop (the main window's OK and Close).
     void StopEthernetJob() {
@@ -69,7 +59,4 @@ public:
     void StopSerialJob() {
         if (m_bSerialBusy.exchange(false) && m_pSerialStop) m_pSerialStop->Set();
     }
-
-protected:
-    IPrompts* m_pPrompts;
 };

@@ -1,14 +1,14 @@
 #pragma once
 // The worker of one Ethernet job: configure (status, read, edit, write, reset) or
 // flash, run as a state machine on the job's own thread. It shows the job's dialogs
-// and messages through the host's prompts and at its end hands the main window back
-// its buttons and deletes itself.
+// and messages through the host's prompts and at its end records how the job ended,
+// hands the main window back its buttons and deletes itself.
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "platform/JobHost.h"
+#include "jobs/JobHost.h"
 #include "platform/WinThread.h"
 
 class CEthLink;
@@ -16,10 +16,8 @@ class CEthLink;
 class CEthernetThread : public CWinThread {
 public:
     // A step that the unit keeps refusing (polls answered, command not) is run at
-    // most this many times in a row; then the job ends with REFUSED_MESSAGE.
+    // most this many times in a row; then the job ends saying so.
     static constexpr int MAX_STEP_REPEATS = 10;
-    static constexpr const char* REFUSED_MESSAGE =
-        "Velor answers but keeps refusing the request; the job has been ended.";
 
     // Created by the main window with itself; the window has set m_nRecvLen,
     // m_bEthernetBusy and m_nJob. Stores the stop event in the host as well.
@@ -33,17 +31,20 @@ public:
 
 private:
     void JobLoop();
-    // One job step's work for the current state; returns false to stop.
+    // One job step's work for the current state.
     void RunState();
     void Ending();
     void TakeTargetFromRecord(bool bPort);
+    // The job has decided how it ends.
+    void Finish(EJobResult eResult);
 
-    std::string m_strIp;
-    uint16_t m_nPort = 0;
     uint32_t m_nJob = 0;
     CJobHost* m_pMainDlg;
     std::shared_ptr<CManualResetEvent> m_hStopEvent;
     std::unique_ptr<CEthLink> m_pLink; // socket, frame buffer and frame codec of the job
     uint32_t m_nState = 0;
     int m_nRepeats = 0;
+    bool m_bVerifyFailed = false; // the write's read-back did not compare
+    EJobResult m_eResult = EJobResult::None;
+    bool m_bFinished = false;
 };
