@@ -10,14 +10,14 @@
 #include "ethernet/EthLink.h"
 #include "firmware/ImageReader.h"
 #include "jobs/EthernetThread.h"
+#include "jobs/JobHost.h"
+#include "jobs/SerlThread.h"
 #include "params/Texts.h"
 #include "platform/HexText.h"
-#include "jobs/JobHost.h"
 #include "platform/SerialDevice.h"
 #include "platform/TimeConstants.h"
 #include "serial/FrameCodec.h"
 #include "serial/SerlComm.h"
-#include "jobs/SerlThread.h"
 
 using json = nlohmann::ordered_json;
 
@@ -352,7 +352,11 @@ int RunPorts(bool bJson) {
                 sp_get_port_usb_vid_pid(*pp, &nVid, &nPid) == SP_OK) {
                 p["usb-vendor"] = Hex4(static_cast<unsigned>(nVid));
                 p["usb-product"] = Hex4(static_cast<unsigned>(nPid));
+                const char* pszMaker = sp_get_port_usb_manufacturer(*pp);
+                const char* pszProduct = sp_get_port_usb_product(*pp);
                 const char* pszSerial = sp_get_port_usb_serial(*pp);
+                p["manufacturer"] = pszMaker ? pszMaker : "";
+                p["product"] = pszProduct ? pszProduct : "";
                 p["usb-serial"] = pszSerial ? pszSerial : "";
             }
             ports.push_back(p);
@@ -371,8 +375,10 @@ int RunPorts(bool bJson) {
         std::printf("%-16s %s", p["device"].get<std::string>().c_str(),
                     p["description"].get<std::string>().c_str());
         if (p.contains("usb-vendor"))
-            std::printf("  [USB %s:%s serial %s]", p["usb-vendor"].get<std::string>().c_str(),
+            std::printf("  [USB %s:%s %s %s serial %s]", p["usb-vendor"].get<std::string>().c_str(),
                         p["usb-product"].get<std::string>().c_str(),
+                        p["manufacturer"].get<std::string>().c_str(),
+                        p["product"].get<std::string>().c_str(),
                         p["usb-serial"].get<std::string>().c_str());
         std::printf("\n");
     }

@@ -35,4 +35,3 @@ public:
 private:
     std::map<std::string, std::string> m_values; // field -> value as given
 };
-

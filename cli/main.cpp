@@ -94,7 +94,9 @@ int main(int argc, char** argv) {
     std::string strImage;
     pFlash->add_option("IMAGE", strImage, "S-record or Intel HEX file")->required();
     auto* pPorts = app.add_subcommand(
-        "ports", "list the machine's serial ports and what COM1..COM9 resolve to");
+        "ports", "list the machine's serial ports (USB vendor:product, manufacturer, product, "
+                 "serial) and what COM1..COM9 resolve to");
+    pPorts->add_flag("--json", link.m_bJson, "print one JSON object on stdout");
 
     try {
         app.parse(argc, argv);

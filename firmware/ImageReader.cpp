@@ -6,9 +6,9 @@
 #include <fstream>
 #include <vector>
 
-#include "platform/HexText.h"
 #include "firmware/LoadBlock.h"
 #include "params/Texts.h"
+#include "platform/HexText.h"
 
 namespace {
 

@@ -19,7 +19,6 @@ constexpr uint32_t JOB_FLASH = 142;
 // Reset only: the Ethernet job entered at its reset step (velorctl reset).
 constexpr uint32_t JOB_RESET = 143;
 
-
 class CJobHost : public CLinkHost {
 public:
     explicit CJobHost(IPrompts* pPrompts) : CLinkHost(pPrompts) {}

@@ -17,7 +17,7 @@ struct NetParams {
     static constexpr size_t OFS_GATEWAY = 10;
     static constexpr size_t OFS_TIMEOUT = 14;
     static constexpr size_t OFS_DES_KEY = 16;
-    static constexpr size_t OFS_SCP_PROPS = 24;  // 24..28
+    static constexpr size_t OFS_SCP_PROPS = 24; // 24..28
     static constexpr size_t OFS_SCP_FLAGS1 = 24;
     static constexpr size_t OFS_SCP_FLAGS2 = 25;
     static constexpr size_t OFS_SCP_RESERVED = 26; // 26..27, kept as read
@@ -57,8 +57,8 @@ struct NetParams {
     bool operator==(const NetParams&) const = default;
 };
 
-constexpr size_t PLAIN_WRITE_LEN = 124;    // plain text of a write
-constexpr size_t PLAIN_READ_MIN = 57;      // record bytes a read must carry
+constexpr size_t PLAIN_WRITE_LEN = 124; // plain text of a write
+constexpr size_t PLAIN_READ_MIN = 57;   // record bytes a read must carry
 constexpr size_t IV_LEN = 8;
 constexpr size_t WRITE_DATA_LEN = IV_LEN + PLAIN_WRITE_LEN; // 132
 

@@ -13,7 +13,8 @@ void PutText(std::array<uint8_t, ScpParams::SIZE>& ab, size_t nOfs, size_t nWidt
 
 std::string GetText(const std::array<uint8_t, ScpParams::SIZE>& ab, size_t nOfs, size_t nWidth) {
     std::string str;
-    for (size_t i = 0; i < nWidth && ab[nOfs + i]; ++i) str += static_cast<char>(ab[nOfs + i]);
+    for (size_t i = 0; i < nWidth && ab[nOfs + i]; ++i)
+        str += static_cast<char>(ab[nOfs + i]);
     return str;
 }
 } // namespace
@@ -35,8 +36,7 @@ std::string ScpParams::TextProblem(const std::string& strPort, const std::string
 }
 
 std::optional<ScpParams> ScpParams::Make(const std::string& strPort, uint32_t nUnitAddr,
-                                         const std::string& strParity,
-                                         const std::string& strBaud) {
+                                         const std::string& strParity, const std::string& strBaud) {
     if (!TextProblem(strPort, strParity, strBaud).empty()) return std::nullopt;
     ScpParams rec;
     PutText(rec.m_abData, OFS_PORT, 4, strPort);
@@ -47,16 +47,23 @@ std::optional<ScpParams> ScpParams::Make(const std::string& strPort, uint32_t nU
     return rec;
 }
 
-std::string ScpParams::PortName() const { return GetText(m_abData, OFS_PORT, 4); }
+std::string ScpParams::PortName() const {
+    return GetText(m_abData, OFS_PORT, 4);
+}
 
 uint32_t ScpParams::UnitAddress() const {
     uint32_t n = 0;
-    for (size_t i = 0; i < 4; ++i) n |= static_cast<uint32_t>(m_abData[OFS_UNIT_ADDR + i]) << (8 * i);
+    for (size_t i = 0; i < 4; ++i)
+        n |= static_cast<uint32_t>(m_abData[OFS_UNIT_ADDR + i]) << (8 * i);
     return n;
 }
 
-std::string ScpParams::ParityText() const { return GetText(m_abData, OFS_PARITY, 4); }
-std::string ScpParams::BaudText() const { return GetText(m_abData, OFS_BAUD, 6); }
+std::string ScpParams::ParityText() const {
+    return GetText(m_abData, OFS_PARITY, 4);
+}
+std::string ScpParams::BaudText() const {
+    return GetText(m_abData, OFS_BAUD, 6);
+}
 
 int ScpParams::PortNumber() const {
     const int n = static_cast<int>(m_abData[OFS_PORT + 3]) - '0';

@@ -29,8 +29,7 @@ struct ScpParams {
     // the end of its field. A text longer than its field is refused (nothing), never
     // cut: "COM10" cut to "COM1" would open another port.
     static std::optional<ScpParams> Make(const std::string& strPort, uint32_t nUnitAddr,
-                                         const std::string& strParity,
-                                         const std::string& strBaud);
+                                         const std::string& strParity, const std::string& strBaud);
     // "" when the three texts fit their fields, otherwise the message that refuses the
     // first that does not.
     static std::string TextProblem(const std::string& strPort, const std::string& strParity,
@@ -38,14 +37,14 @@ struct ScpParams {
     // COM1, 115200 baud, even parity, unit address 0.
     static ScpParams Defaults() { return *Make("COM1", 0, "Even", "115200"); }
 
-    std::string PortName() const;   // the four characters of the port name
+    std::string PortName() const; // the four characters of the port name
     uint32_t UnitAddress() const;
     std::string ParityText() const; // up to 4 characters
     std::string BaudText() const;   // up to 6 characters
 
     // Settings derived at every connect.
-    int PortNumber() const;  // the digit in byte 3; below 1 becomes 1
+    int PortNumber() const;      // the digit in byte 3; below 1 becomes 1
     bool PortDigitValid() const; // byte 3 is a digit 1..9
-    int BaudRate() const;    // digits of bytes 12..17 up to the first non-digit
-    int ParityIndex() const; // 0 "None", 1 "Odd", otherwise 2 (even)
+    int BaudRate() const;        // digits of bytes 12..17 up to the first non-digit
+    int ParityIndex() const;     // 0 "None", 1 "Odd", otherwise 2 (even)
 };

@@ -38,11 +38,11 @@ std::optional<CUnitStatus> ParseStatus(const uint8_t* pData, size_t nCount, size
 
 // The unit's serial-port properties as the properties dialog shows and stores them.
 struct CUnitProperties {
-    static constexpr uint8_t BAUD_MASK = 0x07;  // byte 24: position in UNIT_BAUD_RATES
-    static constexpr uint8_t ENCRYPTION = 0x08; // byte 24
-    static constexpr uint8_t DIAL_UP = 0x10;    // byte 24, never offered
-    static constexpr uint8_t CTS = 0x20;        // byte 24
-    static constexpr uint8_t PARITY_OFF = 0x80; // byte 24
+    static constexpr uint8_t BAUD_MASK = 0x07;   // byte 24: position in UNIT_BAUD_RATES
+    static constexpr uint8_t ENCRYPTION = 0x08;  // byte 24
+    static constexpr uint8_t DIAL_UP = 0x10;     // byte 24, never offered
+    static constexpr uint8_t CTS = 0x20;         // byte 24
+    static constexpr uint8_t PARITY_OFF = 0x80;  // byte 24
     static constexpr uint8_t AUTO_BACKUP = 0x40; // byte 25
 
     uint8_t m_nBaudCode = 0;

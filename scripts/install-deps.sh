@@ -3,7 +3,7 @@
 # Idempotent: when everything is present it only checks and exits.
 set -eu
 
-PACKAGES="build-essential cmake ninja-build pkg-config git \
+PACKAGES="build-essential cmake ninja-build pkg-config git clang-format \
   libssl-dev openssl \
   libgtest-dev libgmock-dev libbenchmark-dev \
   libcli11-dev nlohmann-json3-dev libserialport-dev \

@@ -5,6 +5,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
+./scripts/format-check.sh
 PRESETS="${VELOR_PRESETS:-default asan tsan}"
 JOBS="${VELOR_JOBS:-$(nproc)}"
 for preset in $PRESETS; do

@@ -6,7 +6,8 @@ namespace frame {
 
 uint8_t Sum8(const uint8_t* p, size_t n) {
     unsigned nSum = 0;
-    for (size_t i = 0; i < n; ++i) nSum += p[i];
+    for (size_t i = 0; i < n; ++i)
+        nSum += p[i];
     return static_cast<uint8_t>(nSum & 0xFF);
 }
 

@@ -51,13 +51,15 @@ constexpr int ERR_RESYNC = 21;
 uint8_t Sum8(const uint8_t* p, size_t n);
 
 // Sequence rule: 0, 8, ..., 56, then 8 again (0 only right after a reset).
-constexpr uint32_t NextSequence(uint32_t nSeq) { return nSeq == 56 ? 8 : nSeq + 8; }
+constexpr uint32_t NextSequence(uint32_t nSeq) {
+    return nSeq == 56 ? 8 : nSeq + 8;
+}
 
 // Lays out a request. nSize is 0 for an empty frame, otherwise 2 + data count
 // (command byte and count byte included). Returns the bytes on the line (length + 5),
 // or 0 when the frame would not fit into nCap bytes or nSize is 1 or above 254.
-size_t Build(uint8_t* pBuf, size_t nCap, uint8_t nAddr, uint32_t nSeq, uint8_t nCmd,
-             size_t nSize, const uint8_t* pData);
+size_t Build(uint8_t* pBuf, size_t nCap, uint8_t nAddr, uint32_t nSeq, uint8_t nCmd, size_t nSize,
+             const uint8_t* pData);
 
 // Checks the 5 header bytes of a reply: 8 for a wrong start byte or header sum,
 // 21 (resynchronise) when control bit 4 is set, 8 for any of bits 5..7; else 0.
@@ -72,8 +74,12 @@ bool DataSumOk(const uint8_t* pFrame);
 // announces is invalid.
 int CheckReply(const uint8_t* pFrame, size_t nLen);
 
-inline uint8_t DataCount(const uint8_t* pFrame) { return pFrame[OFS_COUNT]; }
-inline const uint8_t* DataOf(const uint8_t* pFrame) { return pFrame + OFS_DATA; }
+inline uint8_t DataCount(const uint8_t* pFrame) {
+    return pFrame[OFS_COUNT];
+}
+inline const uint8_t* DataOf(const uint8_t* pFrame) {
+    return pFrame + OFS_DATA;
+}
 
 // The status record of a reply frame of nReceived bytes, or nothing when the frame
 // does not carry the whole record.

@@ -7,7 +7,6 @@
 #include "serial/FrameCodec.h"
 #include "serial/SerlComm.h"
 
-
 int LoadImage(CSerlComm& link, IPrompts& prompts, const std::string& strPath) {
     // The whole file is checked first, so that a bad image never leaves half a
     // program in the unit.

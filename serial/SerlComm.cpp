@@ -289,7 +289,8 @@ int CSerlComm::WriteParams() {
         Show(txt::SER_NOT_UPDATED);
         return nResult;
     }
-    if (*m_pWriteBlock != *m_pReadBlock) return Fail(EJobResult::VerifyFailed, txt::SER_MISMATCH, 1);
+    if (*m_pWriteBlock != *m_pReadBlock)
+        return Fail(EJobResult::VerifyFailed, txt::SER_MISMATCH, 1);
     m_eResult = EJobResult::Success;
     return 0;
 }

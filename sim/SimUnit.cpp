@@ -62,7 +62,8 @@ CSimUnit::CSimUnit(const SSimOptions& options)
     // Power-on is a restart like any other, but not counted as one.
     Restart();
     m_nRestarts = 0;
-    for (int i = 0; i < LINK_COUNT; ++i) m_abResyncPending[i] = options.m_bResyncAtStart;
+    for (int i = 0; i < LINK_COUNT; ++i)
+        m_abResyncPending[i] = options.m_bResyncAtStart;
 }
 
 void CSimUnit::SetFaults(const SSimFaults& faults) {

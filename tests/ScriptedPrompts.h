@@ -74,7 +74,8 @@ public:
         const bool bOk = Take("Config");
         if (bOk) {
             if (m_fnConfig) m_fnConfig(rec, bPropertiesMode, bKeysEnabled, nSerialNo);
-            for (size_t i = NetParams::OFS_RESERVED; i < NetParams::OFS_COMM_ADDR; ++i) rec[i] = 0;
+            for (size_t i = NetParams::OFS_RESERVED; i < NetParams::OFS_COMM_ADDR; ++i)
+                rec[i] = 0;
         }
         return bOk;
     }

@@ -20,11 +20,11 @@
 #include <vector>
 
 #include "ethernet/EthLink.h"
+#include "firmware/LoadBlock.h"
 #include "firmware/SampleImage.h"
 #include "jobs/JobHost.h"
 #include "platform/TimeConstants.h"
 #include "platform/Trace.h"
-#include "firmware/LoadBlock.h"
 #include "serial/FrameCodec.h"
 #include "sim/SimUnit.h"
 

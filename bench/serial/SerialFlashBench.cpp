@@ -14,14 +14,14 @@
 #include <filesystem>
 #include <string>
 
+#include "firmware/LoadBlock.h"
 #include "firmware/SampleImage.h"
-#include "serial/SerialDownload.h"
 #include "params/ScpParams.h"
 #include "platform/Prompts.h"
 #include "platform/TimeConstants.h"
 #include "platform/Trace.h"
-#include "firmware/LoadBlock.h"
 #include "serial/FrameCodec.h"
+#include "serial/SerialDownload.h"
 #include "serial/SerlComm.h"
 #include "sim/SimUnit.h"
 

@@ -1,7 +1,9 @@
 // velorctl as a technician runs it: a separate process against the simulated unit
 // over UDP on 127.0.0.1 and over a pseudo-terminal. Time-outs are divided by 20.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -204,4 +206,28 @@ TEST_F(VelorctlTest, ResetOverUdpAndTrace) {
     EXPECT_NE(run.strErr.find(" The Velor has reset successfully"), std::string::npos);
     EXPECT_NE(run.strErr.find("-> FE 00 00 00 FE"), std::string::npos) << run.strErr;
     EXPECT_NE(run.strErr.find("<- FE"), std::string::npos) << run.strErr;
+}
+
+TEST_F(VelorctlTest, PortProblemsSayWhatTheSystemSaid) {
+    // The job's own text exactly, then velorctl's note with the device and the reason.
+    SRun run = Run("--serial /dev/velor-no-such-port --yes read");
+    EXPECT_EQ(run.nExit, 3);
+    EXPECT_EQ(run.strErr.rfind("Unable to open port\n"
+                               "velorctl: /dev/velor-no-such-port: no such device",
+                               0),
+              0u)
+        << run.strErr;
+    // A port another program holds.
+    const int fd = ::open(m_sim.PtyPath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    run = Run(m_strSerial + " --yes status");
+    ::close(fd);
+    EXPECT_EQ(run.nExit, 3);
+    EXPECT_NE(run.strErr.find("busy: another program has the port open"), std::string::npos)
+        << run.strErr;
+    // The port list as JSON names what COM1..COM9 stand for.
+    run = Run("ports --json");
+    EXPECT_EQ(run.nExit, 0);
+    EXPECT_EQ(Json(run)["com"]["COM1"], "/dev/ttyS0");
 }

@@ -6,16 +6,16 @@
 #include <chrono>
 #include <mutex>
 #include <new>
-#include <utility>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "JobTestHost.h"
 #include "ScriptedPrompts.h"
 #include "SimServerUtil.h"
 #include "TestUtil.h"
-#include "jobs/EthernetThread.h"
 #include "firmware/SampleImage.h"
+#include "jobs/EthernetThread.h"
 #include "platform/TimeConstants.h"
 #include "platform/Trace.h"
 #include "sim/SimUnit.h"
@@ -225,7 +225,8 @@ TEST_F(EthJobTest, RefusedCommandsAreBounded) {
     // is the command's, and it is garbled every time.
     SetFaults([](SSimFaults& f) { f.m_nGarbleEvery = 4; });
     Run(JOB_CONFIGURE);
-    EXPECT_EQ(m_prompts.Log(), (Log{"Velor answers but keeps refusing the request; the job has been ended."}));
+    EXPECT_EQ(m_prompts.Log(),
+              (Log{"Velor answers but keeps refusing the request; the job has been ended."}));
     EXPECT_EQ(Frames(0x70), static_cast<uint32_t>(CEthernetThread::MAX_STEP_REPEATS));
     EXPECT_EQ(m_host.m_eResult, EJobResult::Refused);
 }

@@ -11,8 +11,8 @@
 #include "ScriptedPrompts.h"
 #include "SimServerUtil.h"
 #include "firmware/SampleImage.h"
-#include "platform/TimeConstants.h"
 #include "jobs/SerlThread.h"
+#include "platform/TimeConstants.h"
 #include "sim/SimUnit.h"
 
 namespace {
@@ -143,9 +143,13 @@ TEST_F(SerialJobTest, FlashJobLoadsAndVerifies) {
     ASSERT_TRUE(WriteSampleImage(strPath, SSampleImage{0, 0x3000, 32, 11}));
     m_prompts.m_strImagePath = strPath;
     Run(JOB_FLASH);
-    EXPECT_EQ(m_prompts.Log(),
-              (Log{"[ChooseFile] OK", "Click 'OK' to start flashing, please wait up to two minutes at 115,200 baud and up to "
-                   "12 minutes at 9600 baud.  Do not power Velor off during the update.", "Flash successfully updated"}));
+    EXPECT_EQ(
+        m_prompts.Log(),
+        (Log{
+            "[ChooseFile] OK",
+            "Click 'OK' to start flashing, please wait up to two minutes at 115,200 baud and up to "
+            "12 minutes at 9600 baud.  Do not power Velor off during the update.",
+            "Flash successfully updated"}));
     EXPECT_EQ(m_host.m_eResult, EJobResult::Success);
 }
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "firmware/ImageReader.h"
+#include "firmware/LoadBlock.h"
 #include "firmware/SampleImage.h"
 #include "platform/HexText.h"
-#include "firmware/LoadBlock.h"
 #include "serial/FrameCodec.h"
 
 namespace fs = std::filesystem;

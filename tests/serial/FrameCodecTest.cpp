@@ -58,13 +58,15 @@ TEST(FrameBuild, DataSumEqualsTwiceHeaderSumPlusBody) {
     const size_t n = frame::Build(ab, sizeof ab, 0xF0, 56, 0xEE, 7, data.data());
     unsigned nS = ab[0] + ab[1] + ab[2] + ab[3];
     unsigned nBody = 0;
-    for (size_t i = 5; i < n - 1; ++i) nBody += ab[i];
+    for (size_t i = 5; i < n - 1; ++i)
+        nBody += ab[i];
     EXPECT_EQ(ab[n - 1], static_cast<uint8_t>(2 * nS + nBody));
 }
 
 TEST(Sequence, RunsFrom0To56ThenWrapsTo8) {
     std::vector<uint32_t> seq = {0};
-    for (int i = 0; i < 9; ++i) seq.push_back(frame::NextSequence(seq.back()));
+    for (int i = 0; i < 9; ++i)
+        seq.push_back(frame::NextSequence(seq.back()));
     EXPECT_EQ(seq, (std::vector<uint32_t>{0, 8, 16, 24, 32, 40, 48, 56, 8, 16}));
 }
 

@@ -504,8 +504,8 @@ TEST_F(SerlCommScriptedUnit, StatusReplyWithoutTheRecordIsNotBelieved) {
 int ResetWithCableLostAt(CPtyPeer& peer, CSerlComm& link, int nLostAt) {
     int nSends = 0;
     SetTraceSink([&](ETraceDir eDir, const uint8_t* p, size_t n) {
-        if (eDir == ETraceDir::Sent && n > frame::OFS_CMD && p[frame::OFS_CMD] == frame::CMD_RESET &&
-            ++nSends == nLostAt)
+        if (eDir == ETraceDir::Sent && n > frame::OFS_CMD &&
+            p[frame::OFS_CMD] == frame::CMD_RESET && ++nSends == nLostAt)
             peer.CloseMaster();
     });
     const int nResult = link.ResetUnit();

@@ -1,6 +1,6 @@
 // The configure job's operations over UDP against the simulated unit.
 
-#include "eth_SimFixture.h"
+#include "EthSimFixture.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <map>
 
-#include "eth_SimFixture.h"
+#include "EthSimFixture.h"
 #include "firmware/ImageReader.h"
 #include "firmware/LoadBlock.h"
 #include "firmware/SampleImage.h"
@@ -98,7 +98,8 @@ TEST_F(EthFlashTest, HealthyUnitTakesTheImageAndReportsItsCheckWord) {
     ASSERT_EQ(reader.Run(strPath,
                          [&](const uint8_t* p, size_t n) {
                              for (size_t i = 4; i < n; ++i)
-                                 image[loadblock::LoadAddress(p) + static_cast<uint32_t>(i - 4)] = p[i];
+                                 image[loadblock::LoadAddress(p) + static_cast<uint32_t>(i - 4)] =
+                                     p[i];
                              return 0;
                          }),
               0);

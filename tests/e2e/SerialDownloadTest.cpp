@@ -9,10 +9,10 @@
 #include "SerialE2E.h"
 
 #include "firmware/ImageReader.h"
-#include "firmware/SampleImage.h"
-#include "serial/SerialDownload.h"
 #include "firmware/LoadBlock.h"
+#include "firmware/SampleImage.h"
 #include "serial/FrameCodec.h"
+#include "serial/SerialDownload.h"
 
 namespace fs = std::filesystem;
 
