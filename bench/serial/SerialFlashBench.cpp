@@ -33,7 +33,6 @@ class CPrintPrompts : public IPrompts {
 public:
     void Message(const std::string& strText) override {
         std::printf("message: \"%s\"\n", strText.c_str());
-        m_strLast = strText;
     }
     bool SwitchesNotice(ELink) override { return true; }
     bool SerialPortDialog(ScpParams&) override { return false; }
@@ -42,7 +41,6 @@ public:
     void PropertiesDialog(uint8_t*, size_t, uint32_t) override {}
     bool UpdateDoneDialog() override { return false; }
     bool ChooseImageFile(std::string&) override { return false; }
-    std::string m_strLast;
 };
 
 double Seconds(Clock::duration d) {
@@ -135,5 +133,5 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(nReceived.load()), dWall / dFloor);
     std::printf("               %.3f s floor + %.3f s designed waits, ratio %.4f\n", dFloor, dWaits,
                 dWall / (dFloor + dWaits));
-    return nResult == 0 && prompts.m_strLast == "Flash successfully updated" ? 0 : 1;
+    return nResult == 0 && link.Result() == EJobResult::Success ? 0 : 1;
 }
