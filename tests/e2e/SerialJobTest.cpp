@@ -154,13 +154,8 @@ TEST_F(SerialJobTest, FlashJobLoadsAndVerifies) {
 }
 
 TEST_F(SerialJobTest, OutOfMemoryEndsTheJobAndGivesTheButtonsBack) {
-    bool bThrown = false;
-    m_prompts.m_fnOnMessage = [&](const std::string&) {
-        if (!std::exchange(bThrown, true)) throw std::bad_alloc();
-    };
+    FailFirstAllocation(m_prompts);
     m_prompts.m_strImagePath = "/nonexistent.s19";
     Run(JOB_FLASH);
-    EXPECT_EQ(m_prompts.Messages().back(),
-              "Not enough memory to go on with this job; it has been ended.");
-    EXPECT_EQ(m_host.m_eResult, EJobResult::NoMemory);
+    ExpectEndedForLackOfMemory(m_prompts, m_host);
 }
