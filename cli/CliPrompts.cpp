@@ -8,21 +8,32 @@
 #include "params/Texts.h"
 #include "platform/SerialDevice.h"
 
+std::mutex& CCliPrompts::LineMutex() {
+    static std::mutex s_mutex;
+    return s_mutex;
+}
+
 void CCliPrompts::Message(const std::string& strText) {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(LineMutex());
     if (m_bProgressStarted && m_bTerminal) std::fputc('\n', m_pErr);
     m_bProgressStarted = false;
     // Several texts end in a newline of their own; one line per message.
     std::string str = strText;
     while (!str.empty() && str.back() == '\n')
         str.pop_back();
-    std::fprintf(m_pErr, "%s\n", str.c_str());
+    if (!m_strPrefix.empty()) {
+        // A text of several lines keeps the unit's name on each.
+        for (size_t nPos = str.find('\n'); nPos != std::string::npos;
+             nPos = str.find('\n', nPos + 1 + m_strPrefix.size()))
+            str.insert(nPos + 1, m_strPrefix);
+    }
+    std::fprintf(m_pErr, "%s%s\n", m_strPrefix.c_str(), str.c_str());
     std::fflush(m_pErr);
 }
 
 void CCliPrompts::Note(const std::string& strText) {
-    std::lock_guard lock(m_mutex);
-    std::fprintf(m_pErr, "velorctl: %s\n", strText.c_str());
+    std::lock_guard lock(LineMutex());
+    std::fprintf(m_pErr, "%svelorctl: %s\n", m_strPrefix.c_str(), strText.c_str());
     std::fflush(m_pErr);
 }
 
@@ -63,6 +74,7 @@ bool CCliPrompts::ConfigDialog(NetParams& rec, bool bPropertiesMode, bool bKeysE
     m_bKeysEnabled = bKeysEnabled;
     m_nSerialNo = nSerialNo;
     if (m_eMode != EMode::Write) return false; // read only: Cancel, nothing written
+    m_edits.DropUnchanged(rec);
     if (bPropertiesMode && m_edits.HasAddressFields()) {
         Note("the unit is in properties mode: its IP address, mask and gateway cannot be changed");
         m_bEditRefused = true;
@@ -102,7 +114,13 @@ bool CCliPrompts::ChooseImageFile(std::string& strPath) {
 }
 
 void CCliPrompts::Progress(uint64_t nDone, uint64_t nTotal) {
-    std::lock_guard lock(m_mutex);
+    if (m_fnBytesDone) {
+        const double dFraction =
+            nTotal ? static_cast<double>(nDone) / static_cast<double>(nTotal) : 1.0;
+        m_fnBytesDone(static_cast<uint64_t>(dFraction * static_cast<double>(m_nTotalBytes)));
+        return;
+    }
+    std::lock_guard lock(LineMutex());
     const auto now = std::chrono::steady_clock::now();
     if (m_start == std::chrono::steady_clock::time_point{}) m_start = now;
     m_bProgressStarted = true;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -37,11 +38,24 @@ public:
     void PortOpenFailed(const std::string& strDevice, int nError) override;
     void Progress(uint64_t nDone, uint64_t nTotal) override;
 
+    EMode Mode() const { return m_eMode; }
+
     // The download's clock starts here, before the first block.
     void StartClock() { m_start = std::chrono::steady_clock::now(); }
 
     // Our own notes (not a job's messages) also go to stderr.
     void Note(const std::string& strText);
+
+    // One lock for every line written to stderr, so that the lines of units run at
+    // once never mix mid-line.
+    static std::mutex& LineMutex();
+
+    // With --fleet: every line this unit writes starts with its target ...
+    std::string m_strPrefix;
+    // ... and, when set, a download reports its bytes done here instead of drawing.
+    std::function<void(uint64_t nBytes)> m_fnBytesDone;
+    // How the command ended, for the fleet's table (None: it never reached a job).
+    EJobResult m_eResult = EJobResult::None;
 
     // What the run found out.
     bool UsageRefused() const { return m_bUsageRefused; }
@@ -61,7 +75,6 @@ public:
 private:
     EMode m_eMode;
     FILE* m_pErr;
-    std::mutex m_mutex;
     bool m_bUsageRefused = false;
     bool m_bEditRefused = false;
     std::chrono::steady_clock::time_point m_start{};

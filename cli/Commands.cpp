@@ -2,6 +2,8 @@
 
 #include <libserialport.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -9,6 +11,7 @@
 
 #include "ethernet/EthLink.h"
 #include "firmware/ImageReader.h"
+#include "firmware/LoadBlock.h"
 #include "jobs/EthernetThread.h"
 #include "jobs/JobHost.h"
 #include "jobs/SerlThread.h"
@@ -33,12 +36,16 @@ public:
     void OnJobFinished() override { m_done.Set(); }
     void WaitForJob() {
         m_done.Wait(-1);
-        // The worker still posts its quit message and deletes itself.
-        CWinThread::WaitForAllThreads(60000);
+        // The worker still posts its quit message, may touch this host and holds the
+        // port until it has deleted itself. Only this job's worker counts: with
+        // --fleet other units' jobs run on.
+        if (m_pWorkerEnded) m_pWorkerEnded->Wait(-1);
+        m_pWorkerEnded.reset();
     }
     NetParams m_rec = NetParams::Defaults();
     ScpParams m_scp;
     CManualResetEvent m_done;
+    std::shared_ptr<CManualResetEvent> m_pWorkerEnded;
 };
 
 bool IsComName(const std::string& str) {
@@ -92,15 +99,19 @@ void RunJob(const SLinkOptions& link, CCliHost& host, uint32_t nJob, const std::
         host.m_nRecvLen = 512;
         host.m_bEthernetBusy = true;
         auto* pThread = new CEthernetThread(&host);
+        host.m_pWorkerEnded = pThread->EndedEvent();
         if (!pThread->CreateThread()) {
             delete pThread;
+            host.m_pWorkerEnded.reset();
             host.m_done.Set();
         }
     } else {
         host.m_bSerialBusy = true;
         auto* pThread = new CSerlThread(&host, strDevice);
+        host.m_pWorkerEnded = pThread->EndedEvent();
         if (!pThread->CreateThread()) {
             delete pThread;
+            host.m_pWorkerEnded.reset();
             host.m_done.Set();
         }
     }
@@ -134,26 +145,39 @@ json RecordJson(const NetParams& rec, bool bProperties) {
     return j;
 }
 
-// Prints a flat object as aligned "name  value" lines.
-void PrintLines(const json& j) {
+// A flat object as aligned "name  value" lines, each after strPrefix.
+std::string Lines(const json& j, const std::string& strPrefix) {
     size_t nWidth = 0;
+    std::string strText;
     for (auto it = j.begin(); it != j.end(); ++it)
         nWidth = std::max(nWidth, it.key().size());
     for (auto it = j.begin(); it != j.end(); ++it) {
         std::string strValue = it->is_string()    ? it->get<std::string>()
                                : it->is_boolean() ? (it->get<bool>() ? "yes" : "no")
                                                   : it->dump();
-        std::printf("%-*s  %s\n", static_cast<int>(nWidth), it.key().c_str(), strValue.c_str());
+        if (it->is_array()) {
+            strValue.clear();
+            for (const auto& e : *it)
+                strValue += (strValue.empty() ? "" : " ") +
+                            (e.is_string() ? e.get<std::string>() : e.dump());
+        }
+        strText += strPrefix + it.key() + std::string(nWidth - it.key().size(), ' ') + "  " +
+                   strValue + "\n";
     }
-    std::fflush(stdout);
+    return strText;
 }
 
 void Print(const SLinkOptions& link, const json& j) {
+    if (link.m_pCapture) {
+        *link.m_pCapture = j.dump();
+        return;
+    }
     if (link.m_bJson) {
         std::printf("%s\n", j.dump().c_str());
         std::fflush(stdout);
     } else {
-        PrintLines(j);
+        std::fputs(Lines(j, {}).c_str(), stdout);
+        std::fflush(stdout);
     }
 }
 
@@ -161,6 +185,35 @@ std::string Hex4(unsigned n) {
     char sz[8];
     std::snprintf(sz, sizeof sz, "%04X", n & 0xFFFF);
     return sz;
+}
+
+std::string Hex6(uint32_t n) {
+    char sz[12];
+    std::snprintf(sz, sizeof sz, "%06X", n & 0xFFFFFF);
+    return sz;
+}
+
+double Millis(double dSeconds) {
+    return static_cast<double>(static_cast<int64_t>(dSeconds * 1000)) / 1000.0;
+}
+
+constexpr const char* NOTE_STATUS_NOT_WHOLE =
+    "the unit's status reply is not a whole status record";
+
+// Records how the command ended and gives its exit status.
+int Ended(CCliPrompts& prompts, EJobResult eResult) {
+    prompts.m_eResult = eResult;
+    return ExitCode(eResult);
+}
+
+// The whole image is checked before anything is sent, by a download and a dry run
+// alike; false with the note a flash shows.
+bool CheckImage(CCliPrompts& prompts, CImageCheck& check) {
+    check = ValidateImage(prompts.m_strImagePath);
+    if (check.Ok()) return true;
+    prompts.Note(check.m_nResult == CImageReader::ERR_OPEN ? "cannot open " + prompts.m_strImagePath
+                                                           : check.FormatErrorMessage());
+    return false;
 }
 
 json StatusJson(const status::CUnitStatus& st) {
@@ -203,7 +256,7 @@ int RunStatus(const SLinkOptions& link, CCliPrompts& prompts) {
     if (link.m_bUdp) {
         SetUpUdp(link, host);
         CEthLink eth(&host);
-        int nExit = EXIT_COMM;
+        EJobResult eResult = EJobResult::CommFailure;
         if (eth.OpenSocket(TimeConstants().m_nRecvMs, CEthLink::EOpen::Start) ==
                 CEthLink::EOpenResult::Open &&
             eth.StepPolls()) {
@@ -213,37 +266,37 @@ int RunStatus(const SLinkOptions& link, CCliPrompts& prompts) {
                                     ? frame::ParseStatusReply(eth.Frame(), eth.Received())
                                     : std::nullopt;
                 if (!st) {
-                    prompts.Note("the unit's status reply is not a whole status record");
+                    prompts.Note(NOTE_STATUS_NOT_WHOLE);
                 } else {
                     Print(link, StatusJson(*st));
-                    nExit = EXIT_OK;
+                    eResult = EJobResult::Success;
                 }
             } else {
-                nExit = ExitCode(eth.Result());
+                eResult = eth.Result();
             }
         } else {
-            nExit = ExitCode(eth.Result());
+            eResult = eth.Result();
         }
         eth.CloseSocket(CEthLink::EClose::JobEnd);
-        return nExit;
+        return Ended(prompts, eResult);
     }
     std::string strDevice;
     if (!SerialNameOk(link, prompts) || !SetUpSerial(link, host, strDevice, prompts))
         return EXIT_USAGE;
     CSerlComm comm(&host.m_scp, &prompts, strDevice);
-    if (comm.Connect() != 0) return ExitCode(comm.Result());
+    if (comm.Connect() != 0) return Ended(prompts, comm.Result());
     uint8_t abReply[CSerlComm::REPLY_SIZE] = {};
     if (comm.Transact(frame::CMD_STATUS, 2, nullptr, abReply) != 0) {
         prompts.Message(txt::SER_NOT_RESPONDING);
-        return EXIT_COMM;
+        return Ended(prompts, EJobResult::NoAnswer);
     }
     const auto st = frame::ParseStatusReply(abReply, comm.ReplyLen());
     if (!st) {
-        prompts.Note("the unit's status reply is not a whole status record");
-        return EXIT_COMM;
+        prompts.Note(NOTE_STATUS_NOT_WHOLE);
+        return Ended(prompts, EJobResult::CommFailure);
     }
     Print(link, StatusJson(*st));
-    return EXIT_OK;
+    return Ended(prompts, EJobResult::Success);
 }
 
 int RunRead(const SLinkOptions& link, CCliPrompts& prompts) {
@@ -253,13 +306,13 @@ int RunRead(const SLinkOptions& link, CCliPrompts& prompts) {
     RunJob(link, host, JOB_CONFIGURE, strDevice);
     // velorctl read answers the configuration dialog with Cancel: having reached it
     // is the success.
-    if (!prompts.m_readRecord) return ExitCode(host.m_eResult);
+    if (!prompts.m_readRecord) return Ended(prompts, host.m_eResult);
     json j = RecordJson(*prompts.m_readRecord, prompts.m_bPropertiesMode);
     j["serial-number"] = prompts.m_nSerialNo;
     j["keys-enabled"] = prompts.m_bKeysEnabled;
     j["properties-mode"] = prompts.m_bPropertiesMode;
     Print(link, j);
-    return EXIT_OK;
+    return Ended(prompts, EJobResult::Success);
 }
 
 int RunWrite(const SLinkOptions& link, CCliPrompts& prompts) {
@@ -267,7 +320,10 @@ int RunWrite(const SLinkOptions& link, CCliPrompts& prompts) {
     std::string strDevice;
     if (const int nExit = PrepareJob(link, prompts, host, strDevice)) return nExit;
     RunJob(link, host, JOB_CONFIGURE, strDevice);
-    if (prompts.EditRefused()) return EXIT_REFUSED;
+    if (prompts.EditRefused()) {
+        prompts.m_eResult = EJobResult::Refused;
+        return EXIT_REFUSED;
+    }
     const EJobResult eResult = host.m_eResult;
     if (prompts.m_bWriteConfirmed) {
         json j = RecordJson(host.m_rec, prompts.m_bPropertiesMode);
@@ -278,7 +334,7 @@ int RunWrite(const SLinkOptions& link, CCliPrompts& prompts) {
         j["result"] = JobResultName(eResult);
         Print(link, j);
     }
-    return ExitCode(eResult);
+    return Ended(prompts, eResult);
 }
 
 int RunReset(const SLinkOptions& link, CCliPrompts& prompts) {
@@ -298,20 +354,15 @@ int RunReset(const SLinkOptions& link, CCliPrompts& prompts) {
         comm.ResetUnit();
         eResult = comm.Result();
     }
-    const int nExit = ExitCode(eResult);
+    const int nExit = Ended(prompts, eResult);
     if (link.m_bJson)
         Print(link, json{{"reset", nExit == EXIT_OK}, {"result", JobResultName(eResult)}});
     return nExit;
 }
 
 int RunFlash(const SLinkOptions& link, CCliPrompts& prompts) {
-    const CImageCheck check = ValidateImage(prompts.m_strImagePath);
-    if (!check.Ok()) {
-        prompts.Note(check.m_nResult == CImageReader::ERR_OPEN
-                         ? "cannot open " + prompts.m_strImagePath
-                         : check.FormatErrorMessage());
-        return EXIT_IMAGE;
-    }
+    CImageCheck check;
+    if (!CheckImage(prompts, check)) return Ended(prompts, EJobResult::ImageError);
     prompts.m_nTotalBlocks = check.m_nBlocks;
     prompts.m_nTotalBytes = check.m_nBytes;
     CCliHost host(&prompts);
@@ -325,7 +376,7 @@ int RunFlash(const SLinkOptions& link, CCliPrompts& prompts) {
     const EJobResult eResult = host.m_eResult;
     if (eResult == EJobResult::Unverified)
         prompts.Note("loaded; the unit reports check word 0, so nothing was compared");
-    const int nExit = ExitCode(eResult);
+    const int nExit = Ended(prompts, eResult);
     json j;
     j["image"] = prompts.m_strImagePath;
     j["blocks"] = check.m_nBlocks;
@@ -333,9 +384,103 @@ int RunFlash(const SLinkOptions& link, CCliPrompts& prompts) {
     j["check-word"] = Hex4(check.m_nCheckWord);
     j["updated"] = nExit == EXIT_OK;
     j["result"] = JobResultName(eResult);
-    j["seconds"] = static_cast<double>(static_cast<int64_t>(dSeconds * 1000)) / 1000.0;
+    j["seconds"] = Millis(dSeconds);
     Print(link, j);
     return nExit;
+}
+
+int RunFlashDryRun(const SLinkOptions& link, CCliPrompts& prompts) {
+    CImageCheck check;
+    if (!CheckImage(prompts, check)) return EXIT_IMAGE;
+    // The blocks once more, for their addresses: the same reader a download uses.
+    std::vector<std::pair<uint32_t, uint32_t>> ranges; // [first, last]
+    uint64_t nLineBytes = 0;
+    CImageReader reader;
+    const int nRead = reader.Run(prompts.m_strImagePath, [&](const uint8_t* pBlock, size_t nLen) {
+        // A load request (frame around the block) and its empty reply.
+        nLineBytes += nLen + 2 + 6 + frame::HEADER_LEN;
+        const size_t k = nLen - loadblock::LOAD_HEADER;
+        if (k == 0) return 0;
+        const uint32_t nFirst = loadblock::LoadAddress(pBlock);
+        ranges.emplace_back(nFirst, static_cast<uint32_t>(nFirst + k - 1));
+        return 0;
+    });
+    if (nRead != CImageReader::OK) { // changed since the check
+        prompts.Note("the image changed while it was read; run the dry run again");
+        return EXIT_IMAGE;
+    }
+    // The end-of-load block; the unit restarts without answering it.
+    nLineBytes += loadblock::LOAD_HEADER + 2 + 6;
+    std::sort(ranges.begin(), ranges.end());
+    json jRanges = json::array();
+    for (size_t i = 0; i < ranges.size();) {
+        uint32_t nFirst = ranges[i].first, nLast = ranges[i].second;
+        for (++i; i < ranges.size() && ranges[i].first <= nLast + 1; ++i)
+            nLast = std::max(nLast, ranges[i].second);
+        jRanges.push_back(Hex6(nFirst) + "-" + Hex6(nLast));
+    }
+    json j;
+    j["image"] = prompts.m_strImagePath;
+    j["blocks"] = check.m_nBlocks;
+    j["bytes"] = check.m_nBytes;
+    j["ranges"] = jRanges;
+    j["check-word"] = Hex4(check.m_nCheckWord);
+    j["check-word-found"] = check.m_bCheckWordFound;
+    if (link.m_bUdp) {
+        j["link"] = "udp";
+        j["time"] = "bounded by the unit: each block waits for its answer, not for a line rate";
+    } else {
+        const bool bParity = link.m_strParity != "none";
+        const int nBits = 1 + 8 + (bParity ? 1 : 0) + 1;
+        const double dSeconds =
+            static_cast<double>(nLineBytes) * nBits / static_cast<double>(link.m_nBaud);
+        j["link"] = "serial";
+        j["baud"] = link.m_nBaud;
+        j["parity"] = link.m_strParity;
+        j["line-bytes"] = nLineBytes;
+        j["seconds"] = Millis(dSeconds);
+        j["time"] = std::to_string(nBits) + " bits a character" +
+                    (link.m_strSerialPort.empty() ? " (no link named: the serial defaults)" : "");
+    }
+    Print(link, j);
+    return EXIT_OK;
+}
+
+int RunCommand(const SLinkOptions& link, CCliPrompts& prompts) {
+    switch (prompts.Mode()) {
+    case CCliPrompts::EMode::Status:
+        return RunStatus(link, prompts);
+    case CCliPrompts::EMode::Read:
+        return RunRead(link, prompts);
+    case CCliPrompts::EMode::Write:
+        return RunWrite(link, prompts);
+    case CCliPrompts::EMode::Reset:
+        return RunReset(link, prompts);
+    case CCliPrompts::EMode::Flash:
+        return RunFlash(link, prompts);
+    }
+    return EXIT_USAGE;
+}
+
+std::string FormatLines(const std::string& strJsonObject, const std::string& strPrefix) {
+    const json j = json::parse(strJsonObject, nullptr, false);
+    return j.is_object() ? Lines(j, strPrefix) : std::string();
+}
+
+bool ParseHostPort(const std::string& str, std::string& strHost, uint16_t& nPort) {
+    const auto nColon = str.find(':');
+    strHost = str.substr(0, nColon);
+    NetParams probe;
+    if (!probe.SetDottedAt(0, strHost)) return false;
+    if (nColon == std::string::npos) return true;
+    const std::string strPort = str.substr(nColon + 1);
+    if (strPort.empty() || strPort.size() > 5 ||
+        strPort.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const unsigned long n = std::stoul(strPort);
+    if (n == 0 || n > 65535) return false;
+    nPort = static_cast<uint16_t>(n);
+    return true;
 }
 
 int RunPorts(bool bJson) {

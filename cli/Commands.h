@@ -17,6 +17,8 @@ struct SLinkOptions {
     std::string m_strParity = "even";
     uint32_t m_nUnitAddr = 0;
     bool m_bJson = false;
+    // With --fleet: what the command would print goes here, as one JSON object.
+    std::string* m_pCapture = nullptr;
 };
 
 // Each returns the process exit status.
@@ -25,4 +27,13 @@ int RunRead(const SLinkOptions& link, CCliPrompts& prompts);
 int RunWrite(const SLinkOptions& link, CCliPrompts& prompts);
 int RunReset(const SLinkOptions& link, CCliPrompts& prompts);
 int RunFlash(const SLinkOptions& link, CCliPrompts& prompts);
+// flash --dry-run: checks the image and tells what a flash would send and how long it
+// would take on the link's line; nothing is opened.
+int RunFlashDryRun(const SLinkOptions& link, CCliPrompts& prompts);
+// The command the prompts' mode names.
+int RunCommand(const SLinkOptions& link, CCliPrompts& prompts);
+// A captured JSON object as the aligned lines a command prints, each after strPrefix.
+std::string FormatLines(const std::string& strJsonObject, const std::string& strPrefix);
+// "a.b.c.d[:port]"; false when it is not one.
+bool ParseHostPort(const std::string& str, std::string& strHost, uint16_t& nPort);
 int RunPorts(bool bJson);

@@ -134,31 +134,70 @@ bool CFieldEdits::HasPropertyFields() const {
                        [&](const std::string& s) { return m_values.count(s) != 0; });
 }
 
-void CFieldEdits::ApplyNetwork(NetParams& rec) const {
+namespace {
+void ApplyNetworkField(NetParams& rec, const std::string& strField, const std::string& strValue) {
     std::string strWhy;
-    for (const auto& [strField, strValue] : m_values) {
-        unsigned n = 0;
-        if (strField == "ip")
-            rec.SetDottedAt(NetParams::OFS_IP, strValue);
-        else if (strField == "mask")
-            rec.SetDottedAt(NetParams::OFS_MASK, strValue);
-        else if (strField == "gateway")
-            rec.SetDottedAt(NetParams::OFS_GATEWAY, strValue);
-        else if (strField == "port" && ParseUnsigned(strValue, 65535, n))
-            rec.SetPort(static_cast<uint16_t>(n));
-        else if (strField == "timeout" && ParseUnsigned(strValue, 65535, n))
-            rec.SetTimeout(static_cast<uint16_t>(n));
-        else if (strField == "des-key")
-            ParseKey(strValue, rec.Data() + NetParams::OFS_DES_KEY, strWhy);
-        else if (strField == "tdes-key1")
-            ParseKey(strValue, rec.Data() + NetParams::OFS_TDES_KEY1, strWhy);
-        else if (strField == "tdes-key2")
-            ParseKey(strValue, rec.Data() + NetParams::OFS_TDES_KEY2, strWhy);
-        else if (strField == "tdes-key3")
-            ParseKey(strValue, rec.Data() + NetParams::OFS_TDES_KEY3, strWhy);
-    }
+    unsigned n = 0;
+    if (strField == "ip")
+        rec.SetDottedAt(NetParams::OFS_IP, strValue);
+    else if (strField == "mask")
+        rec.SetDottedAt(NetParams::OFS_MASK, strValue);
+    else if (strField == "gateway")
+        rec.SetDottedAt(NetParams::OFS_GATEWAY, strValue);
+    else if (strField == "port" && ParseUnsigned(strValue, 65535, n))
+        rec.SetPort(static_cast<uint16_t>(n));
+    else if (strField == "timeout" && ParseUnsigned(strValue, 65535, n))
+        rec.SetTimeout(static_cast<uint16_t>(n));
+    else if (strField == "des-key")
+        ParseKey(strValue, rec.Data() + NetParams::OFS_DES_KEY, strWhy);
+    else if (strField == "tdes-key1")
+        ParseKey(strValue, rec.Data() + NetParams::OFS_TDES_KEY1, strWhy);
+    else if (strField == "tdes-key2")
+        ParseKey(strValue, rec.Data() + NetParams::OFS_TDES_KEY2, strWhy);
+    else if (strField == "tdes-key3")
+        ParseKey(strValue, rec.Data() + NetParams::OFS_TDES_KEY3, strWhy);
+}
+} // namespace
+
+void CFieldEdits::ApplyNetwork(NetParams& rec) const {
+    for (const auto& [strField, strValue] : m_values)
+        ApplyNetworkField(rec, strField, strValue);
     for (size_t i = NetParams::OFS_RESERVED; i < NetParams::OFS_COMM_ADDR; ++i)
         rec[i] = 0;
+}
+
+void CFieldEdits::MarkFromFile(const std::vector<std::string>& fields) {
+    m_fromFile.insert(fields.begin(), fields.end());
+}
+
+void CFieldEdits::DropUnchanged(const NetParams& rec) {
+    for (auto it = m_values.begin(); it != m_values.end();) {
+        const bool bLockable = it->first == "ip" || it->first == "mask" || it->first == "gateway" ||
+                               it->first.find("key") != std::string::npos;
+        NetParams changed = rec;
+        ApplyNetworkField(changed, it->first, it->second);
+        if (bLockable && m_fromFile.count(it->first) && changed == rec)
+            it = m_values.erase(it);
+        else
+            ++it;
+    }
+}
+
+std::vector<std::string> MergeAssignments(const std::vector<std::vector<std::string>>& lists) {
+    std::vector<std::string> merged;
+    std::map<std::string, size_t> at; // field -> index in merged
+    for (const auto& list : lists) {
+        for (const auto& str : list) {
+            const std::string strField = str.substr(0, str.find('='));
+            if (auto it = at.find(strField); it != at.end()) {
+                merged[it->second] = str;
+            } else {
+                at[strField] = merged.size();
+                merged.push_back(str);
+            }
+        }
+    }
+    return merged;
 }
 
 void CFieldEdits::ApplyProperties(uint8_t* pPlain) const {

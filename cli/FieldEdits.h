@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,9 +30,21 @@ public:
     // as the properties dialog's OK does; nothing when none was named.
     void ApplyProperties(uint8_t* pPlain) const;
 
+    // Fields that came from a saved settings file rather than from the technician.
+    void MarkFromFile(const std::vector<std::string>& fields);
+    // Drops the address and key fields from the file that the unit already holds:
+    // writing back a whole saved file changes nothing the unit locks (address fields
+    // in properties mode, keys when they are disabled) unless it really differs.
+    void DropUnchanged(const NetParams& rec);
+
     static const std::vector<std::string>& NetworkFieldNames();
     static const std::vector<std::string>& PropertyFieldNames();
 
 private:
     std::map<std::string, std::string> m_values; // field -> value as given
+    std::set<std::string> m_fromFile;
 };
+
+// FIELD=VALUE lists merged: a field named in a later list replaces the same field
+// named in an earlier one (a saved file, then the command line, then a fleet line).
+std::vector<std::string> MergeAssignments(const std::vector<std::vector<std::string>>& lists);

@@ -21,3 +21,19 @@ int ExitCode(EJobResult eResult) {
     }
     return EXIT_COMM;
 }
+
+const char* ExitClassName(int nExit) {
+    switch (nExit) {
+    case EXIT_OK:
+        return "ok";
+    case EXIT_REFUSED:
+        return "refused";
+    case EXIT_USAGE:
+        return "usage";
+    case EXIT_COMM:
+        return "comm";
+    case EXIT_IMAGE:
+        return "image";
+    }
+    return "other";
+}

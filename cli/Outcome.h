@@ -12,3 +12,5 @@ enum EExit {
 };
 
 int ExitCode(EJobResult eResult);
+// "ok", "refused", "usage", "comm", "image": the class of an exit status.
+const char* ExitClassName(int nExit);

@@ -4,30 +4,17 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
 #include "cli/Commands.h"
+#include "cli/Fleet.h"
+#include "cli/SettingsFile.h"
 #include "platform/HexText.h"
 #include "platform/Trace.h"
 
 namespace {
-
-bool ParseHostPort(const std::string& str, std::string& strHost, uint16_t& nPort) {
-    const auto nColon = str.find(':');
-    strHost = str.substr(0, nColon);
-    NetParams probe;
-    if (!probe.SetDottedAt(0, strHost)) return false;
-    if (nColon == std::string::npos) return true;
-    const std::string strPort = str.substr(nColon + 1);
-    if (strPort.empty() || strPort.size() > 5 ||
-        strPort.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    const unsigned long n = std::stoul(strPort);
-    if (n == 0 || n > 65535) return false;
-    nPort = static_cast<uint16_t>(n);
-    return true;
-}
 
 void InstallTrace() {
     static const auto s_start = std::chrono::steady_clock::now();
@@ -37,6 +24,18 @@ void InstallTrace() {
         std::fprintf(stderr, "[%9.3f] %s %s\n", dT, eDir == ETraceDir::Sent ? "->" : "<-",
                      HexText(p, n, ' ').c_str());
     });
+}
+
+constexpr const char* NOTE_UDP_FORM =
+    "--udp wants a dotted IPv4 address and an optional port 1..65535, e.g. 192.168.0.132:3001";
+
+void Note(const std::string& strText) {
+    std::fprintf(stderr, "velorctl: %s\n", strText.c_str());
+}
+
+int Usage(const std::string& strText) {
+    Note(strText);
+    return EXIT_USAGE;
 }
 
 } // namespace
@@ -67,6 +66,18 @@ int main(int argc, char** argv) {
     auto* pUnit =
         app.add_option("--unit-addr", link.m_nUnitAddr, "unit address (serial), default 0")
             ->check(CLI::Range(0, 15));
+    std::string strFleet;
+    unsigned nJobs = 0;
+    auto* pFleet = app.add_option("--fleet", strFleet,
+                                  "run the command on every unit of a CSV file: header "
+                                  "target,addr,line-baud,line-parity,FIELD... (see the README)");
+    auto* pJobs = app.add_option("-j,--jobs", nJobs,
+                                 "with --fleet: at most N units at once (default: every UDP "
+                                 "unit at once, each serial port one unit at a time)")
+                      ->check(CLI::Range(1u, FLEET_MAX_PARALLEL));
+    pFleet->excludes(pUdp);
+    pFleet->excludes(pSerial);
+    pJobs->needs(pFleet);
     pComm->needs(pUdp);
     pBaud->needs(pSerial);
     pParity->needs(pSerial);
@@ -82,17 +93,23 @@ int main(int argc, char** argv) {
         "write", "change the named fields: reads, changes only those, writes, verifies");
     std::vector<std::string> assignments;
     bool bReset = false;
-    pWrite
-        ->add_option("FIELD=VALUE", assignments,
-                     "ip, mask, gateway, port, timeout, des-key, tdes-key1, tdes-key2, tdes-key3 "
-                     "(keys as 16 hex digits); in properties mode also baud, parity-off, cts, "
-                     "encryption, auto-backup, unit-comm-addr")
-        ->required();
+    pWrite->add_option("FIELD=VALUE", assignments,
+                       "ip, mask, gateway, port, timeout, des-key, tdes-key1, tdes-key2, "
+                       "tdes-key3 (keys as 16 hex digits); in properties mode also baud, "
+                       "parity-off, cts, encryption, auto-backup, unit-comm-addr");
+    std::string strFrom;
+    pWrite->add_option("--from", strFrom,
+                       "the settings saved by `read --json` (- for stdin); FIELD=VALUE "
+                       "replace single fields of it");
     pWrite->add_flag("--reset", bReset, "reset the unit after a verified write");
     auto* pResetCmd = app.add_subcommand("reset", "reset the unit");
     auto* pFlash = app.add_subcommand("flash", "download the image and compare the check word");
     std::string strImage;
     pFlash->add_option("IMAGE", strImage, "S-record or Intel HEX file")->required();
+    bool bDryRun = false;
+    pFlash->add_flag("--dry-run", bDryRun,
+                     "check the whole image and tell what would be sent and how long it would "
+                     "take at the link's line rate; no unit is needed");
     auto* pPorts = app.add_subcommand(
         "ports", "list the machine's serial ports (USB vendor:product, manufacturer, product, "
                  "serial) and what COM1..COM9 resolve to");
@@ -107,17 +124,66 @@ int main(int argc, char** argv) {
         return EXIT_USAGE;
     }
 
-    if (pPorts->parsed()) return RunPorts(link.m_bJson);
+    if (pPorts->parsed()) {
+        if (!strFleet.empty()) return Usage("ports lists this machine's ports; leave out --fleet");
+        return RunPorts(link.m_bJson);
+    }
+    if (!strFleet.empty() && bTrace)
+        return Usage("--trace follows one unit; leave it out with --fleet");
+    if (!strFleet.empty() && bDryRun) return Usage("flash --dry-run needs no --fleet");
+
+    // write --from: the saved settings, then the command line's fields on top.
+    SSettingsFile saved;
+    if (pWrite->parsed()) {
+        std::string strError;
+        if (!strFrom.empty() && !ReadSettingsFile(strFrom, saved, strError)) return Usage(strError);
+        if (!saved.m_ignored.empty()) {
+            std::string strKeys;
+            for (const auto& str : saved.m_ignored)
+                strKeys += (strKeys.empty() ? "" : ", ") + str;
+            Note((strFrom == "-" ? "stdin" : strFrom) + ": " + strKeys +
+                 " describe the unit and are not written");
+        }
+        CFieldEdits check;
+        if (!check.Parse(assignments, strError)) return Usage(strError);
+        if (strFrom.empty() && assignments.empty() && strFleet.empty())
+            return Usage("write wants FIELD=VALUE or --from FILE");
+    }
+
+    if (!strFleet.empty()) {
+        SFleetCommand cmd;
+        cmd.m_eMode = pStatus->parsed()     ? CCliPrompts::EMode::Status
+                      : pRead->parsed()     ? CCliPrompts::EMode::Read
+                      : pWrite->parsed()    ? CCliPrompts::EMode::Write
+                      : pResetCmd->parsed() ? CCliPrompts::EMode::Reset
+                                            : CCliPrompts::EMode::Flash;
+        cmd.m_bJson = link.m_bJson;
+        cmd.m_bYes = bYes;
+        cmd.m_bReset = bReset;
+        cmd.m_strImagePath = strImage;
+        cmd.m_fileAssignments = saved.m_assignments;
+        cmd.m_assignments = assignments;
+        return RunFleet(strFleet, nJobs, cmd);
+    }
+
+    if (bDryRun) {
+        if (!strUdp.empty() && !ParseHostPort(strUdp, link.m_strHost, link.m_nUdpPort))
+            return Usage(NOTE_UDP_FORM);
+        link.m_bUdp = !strUdp.empty();
+        link.m_strSerialPort = strSerial;
+        link.m_strParity = strParity;
+        CCliPrompts prompts(CCliPrompts::EMode::Flash);
+        prompts.m_strImagePath = strImage;
+        return RunFlashDryRun(link, prompts);
+    }
 
     if (strUdp.empty() && strSerial.empty()) {
-        std::fprintf(stderr, "velorctl: name the unit with --udp HOST[:PORT] or --serial PORT\n");
-        return EXIT_USAGE;
+        return Usage("name the unit with --udp HOST[:PORT] or --serial PORT, or the units with "
+                     "--fleet FILE");
     }
     link.m_bUdp = !strUdp.empty();
     if (link.m_bUdp && !ParseHostPort(strUdp, link.m_strHost, link.m_nUdpPort)) {
-        std::fprintf(stderr, "velorctl: --udp wants a dotted IPv4 address and an optional port "
-                             "1..65535, e.g. 192.168.0.132:3001\n");
-        return EXIT_USAGE;
+        return Usage(NOTE_UDP_FORM);
     }
     link.m_strSerialPort = strSerial;
     link.m_strParity = strParity;
@@ -134,24 +200,18 @@ int main(int argc, char** argv) {
     prompts.m_bTerminal = ::isatty(STDERR_FILENO) != 0;
     if (pWrite->parsed()) {
         std::string strError;
-        if (!prompts.m_edits.Parse(assignments, strError)) {
-            std::fprintf(stderr, "velorctl: %s\n", strError.c_str());
-            return EXIT_USAGE;
+        prompts.m_edits.Parse(MergeAssignments({saved.m_assignments, assignments}), strError);
+        std::vector<std::string> fromFile;
+        for (const auto& str : saved.m_assignments) {
+            const std::string strField = str.substr(0, str.find('='));
+            if (std::none_of(assignments.begin(), assignments.end(), [&](const std::string& a) {
+                    return a.substr(0, a.find('=')) == strField;
+                }))
+                fromFile.push_back(strField);
         }
+        prompts.m_edits.MarkFromFile(fromFile);
     }
     if (bTrace) InstallTrace();
 
-    switch (eMode) {
-    case CCliPrompts::EMode::Status:
-        return RunStatus(link, prompts);
-    case CCliPrompts::EMode::Read:
-        return RunRead(link, prompts);
-    case CCliPrompts::EMode::Write:
-        return RunWrite(link, prompts);
-    case CCliPrompts::EMode::Reset:
-        return RunReset(link, prompts);
-    case CCliPrompts::EMode::Flash:
-        return RunFlash(link, prompts);
-    }
-    return EXIT_USAGE;
+    return RunCommand(link, prompts);
 }

@@ -58,6 +58,7 @@ void CWinThread::PostQuitMessage(int nExitCode) {
 }
 
 void CWinThread::Run() {
+    const std::shared_ptr<CManualResetEvent> pEnded = m_pEnded; // outlives `delete this`
     if (InitInstance()) {
         // The message loop: the only message a worker receives is its quit message.
         std::unique_lock lock(m_queueMutex);
@@ -67,9 +68,12 @@ void CWinThread::Run() {
     }
     ExitInstance();
     if (m_bAutoDelete) delete this;
-    std::lock_guard lock(Live().mutex);
-    --Live().nCount;
-    Live().cv.notify_all();
+    {
+        std::lock_guard lock(Live().mutex);
+        --Live().nCount;
+        Live().cv.notify_all();
+    }
+    pEnded->Set();
 }
 
 bool CWinThread::WaitForAllThreads(int nMs) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -50,6 +51,12 @@ public:
     static bool WaitForAllThreads(int nMs);
     static int RunningThreads();
 
+    // Set once this thread has run ExitInstance and, with auto-delete, deleted its
+    // object: a waiter may then release whatever the thread used. Take it before
+    // CreateThread, while the object surely exists. Lets one of several concurrent
+    // jobs wait for its own worker rather than for every thread of the process.
+    std::shared_ptr<CManualResetEvent> EndedEvent() const { return m_pEnded; }
+
     std::atomic<bool> m_bAutoDelete{true};
 
 protected:
@@ -61,6 +68,7 @@ private:
     std::mutex m_queueMutex;
     std::condition_variable m_queueCv;
     std::deque<int> m_quitCodes;
+    std::shared_ptr<CManualResetEvent> m_pEnded = std::make_shared<CManualResetEvent>();
 };
 
 // Exit code of the quit message that ends every job.
