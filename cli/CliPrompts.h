@@ -11,6 +11,7 @@
 
 #include "cli/FieldEdits.h"
 #include "cli/Outcome.h"
+#include "firmware/ImageReader.h"
 #include "params/NetParams.h"
 #include "platform/Prompts.h"
 
@@ -66,6 +67,9 @@ public:
     uint32_t m_nSerialNo = 0;
     bool m_bWriteConfirmed = false; // the configuration dialog was answered OK
     bool m_bResetAsked = false;     // "Update Successful" was shown
+
+    // With --fleet the image is checked once for every unit.
+    std::optional<CImageCheck> m_imageChecked;
 
     // Totals for the progress display (from the image check).
     size_t m_nTotalBlocks = 0;

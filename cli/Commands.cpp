@@ -362,7 +362,10 @@ int RunReset(const SLinkOptions& link, CCliPrompts& prompts) {
 
 int RunFlash(const SLinkOptions& link, CCliPrompts& prompts) {
     CImageCheck check;
-    if (!CheckImage(prompts, check)) return Ended(prompts, EJobResult::ImageError);
+    if (prompts.m_imageChecked)
+        check = *prompts.m_imageChecked;
+    else if (!CheckImage(prompts, check))
+        return Ended(prompts, EJobResult::ImageError);
     prompts.m_nTotalBlocks = check.m_nBlocks;
     prompts.m_nTotalBytes = check.m_nBytes;
     CCliHost host(&prompts);

@@ -166,6 +166,7 @@ public:
         prompts.m_bYes = true; // confirmed once for the whole file
         prompts.m_bReset = m_pCmd->m_bReset;
         prompts.m_strImagePath = m_pCmd->m_strImagePath;
+        if (m_pCmd->m_eMode == CCliPrompts::EMode::Flash) prompts.m_imageChecked = m_pCmd->m_image;
         SSlot* pSlot = m_pSlot;
         prompts.m_fnBytesDone = [pSlot](uint64_t n) { pSlot->m_nBytesDone = n; };
         SLinkOptions link = unit.m_link;
@@ -319,7 +320,7 @@ bool ReadFleetFile(const std::string& strPath, std::vector<SFleetUnit>& units,
     return true;
 }
 
-int RunFleet(const std::string& strPath, unsigned nParallel, const SFleetCommand& cmd) {
+int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) {
     std::vector<SFleetUnit> units;
     std::string strError;
     CCliPrompts notes(cmd.m_eMode);
@@ -346,7 +347,8 @@ int RunFleet(const std::string& strPath, unsigned nParallel, const SFleetCommand
     }
     uint64_t nImageBytes = 0; // all units together
     if (cmd.m_eMode == CCliPrompts::EMode::Flash) {
-        const CImageCheck check = ValidateImage(cmd.m_strImagePath);
+        cmd.m_image = ValidateImage(cmd.m_strImagePath);
+        const CImageCheck& check = cmd.m_image;
         nImageBytes = static_cast<uint64_t>(check.m_nBytes) * units.size();
         if (!check.Ok()) {
             notes.Note(check.m_nResult == CImageReader::ERR_OPEN

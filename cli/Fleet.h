@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "firmware/ImageReader.h"
 
 struct SFleetUnit {
     size_t m_nLine = 0;
@@ -32,6 +33,7 @@ struct SFleetCommand {
     bool m_bYes = false;
     bool m_bReset = false;
     std::string m_strImagePath;
+    CImageCheck m_image;                        // flash: checked once, before any unit
     std::vector<std::string> m_fileAssignments; // write --from: the saved file's fields
     std::vector<std::string> m_assignments;     // write: the command line's fields
 };
@@ -42,4 +44,4 @@ constexpr unsigned FLEET_MAX_PARALLEL = 256;
 // Runs the command on every unit of the file, at most nParallel at once (0: every
 // UDP unit at once and each serial port one unit at a time). Returns the highest
 // exit status of the units, or 130 when an interrupt left units untouched.
-int RunFleet(const std::string& strPath, unsigned nParallel, const SFleetCommand& cmd);
+int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd);

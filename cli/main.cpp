@@ -1,6 +1,7 @@
 // velorctl: configure, reset and flash a Velor unit from a command line, with the
 // same jobs as the desktop utility.
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -41,6 +42,11 @@ int Usage(const std::string& strText) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Every download holds its image's blocks (half a megabyte and more) on its own
+    // thread. A fixed threshold hands such buffers back to the system when freed and
+    // lets them grow in place; glibc's sliding one keeps them in per-thread heaps,
+    // which with --fleet adds up to megabytes a unit.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     CLI::App app{"velorctl: configure, reset and flash a Velor unit (Orvik, Orvane, Orlith) over "
                  "UDP or a serial port.\nExit status: 0 success, 1 the unit refused or "
                  "verification failed, 2 usage error, 3 no answer or communication failure, 4 "

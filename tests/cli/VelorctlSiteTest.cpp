@@ -1,0 +1,288 @@
+// velorctl for a whole site, as a separate process against several simulated units
+// on UDP 127.0.0.1: --fleet, write --from and flash --dry-run. Time-outs divided by 20.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "SimServerUtil.h"
+#include "firmware/SampleImage.h"
+#include "sim/SimUnit.h"
+
+extern char** environ;
+
+namespace {
+
+struct SRun {
+    int nExit = -1;
+    std::string strOut;
+    std::string strErr;
+};
+
+std::string ReadAll(const std::string& strPath) {
+    std::ifstream in(strPath);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+class VelorctlSiteTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_strDir = ::testing::TempDir() + "velorctl-site-" + std::to_string(::getpid()) + "-";
+    }
+
+    // Serves n units on UDP ports of their own; each unit's record names its address.
+    void StartUnits(size_t n, const std::function<void(size_t, SSimOptions&)>& fnSetUp = {}) {
+        for (size_t i = 0; i < n; ++i) {
+            SSimOptions options;
+            options.m_bUdp = true;
+            options.m_nUdpPort = 0;
+            options.m_bResyncAtStart = false;
+            // Keys with no 0 digit: a saved file of them can be written back.
+            for (size_t k = 16; k < 24; ++k)
+                options.m_params[k] = 0x11;
+            for (size_t k = 29; k < 53; ++k)
+                options.m_params[k] = 0x22;
+            if (fnSetUp) fnSetUp(i, options);
+            m_units.push_back(std::make_unique<CSimServer>());
+            ASSERT_TRUE(m_units.back()->Start(options));
+            PointRecordAtServer(*m_units.back());
+        }
+    }
+    std::string Target(size_t i) const {
+        return "udp:127.0.0.1:" + std::to_string(m_units[i]->UdpPort());
+    }
+    NetParams Params(size_t i) {
+        return m_units[i]->WithUnit([](CSimUnit& u) { return u.Params(); });
+    }
+
+    // velorctl with its arguments; stdin from strStdin when given. nInterruptMs >= 0
+    // sends Ctrl-C (SIGINT) that long after the start.
+    SRun Run(const std::vector<std::string>& args, const std::string& strStdin = "/dev/null",
+             int nInterruptMs = -1) {
+        const std::string strOut = m_strDir + "out", strErr = m_strDir + "err";
+        std::vector<std::string> argv = {std::string(VELOR_BIN_DIR) + "/cli/velorctl"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> apArgs;
+        for (auto& str : argv)
+            apArgs.push_back(str.data());
+        apArgs.push_back(nullptr);
+        std::vector<std::string> env = {"VELOR_TIME_DIVISOR=20"};
+        for (char** pp = environ; *pp; ++pp)
+            env.emplace_back(*pp);
+        std::vector<char*> apEnv;
+        for (auto& str : env)
+            apEnv.push_back(str.data());
+        apEnv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, strStdin.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        // Ctrl-C reaches a program started from a terminal with its default action.
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGINT);
+        posix_spawnattr_setsigdefault(&attr, &defaults);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+        pid_t pid = 0;
+        SRun run;
+        const int nSpawn =
+            posix_spawn(&pid, apArgs[0], &actions, &attr, apArgs.data(), apEnv.data());
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attr);
+        if (nSpawn != 0) return run;
+        if (nInterruptMs >= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(nInterruptMs));
+            ::kill(pid, SIGINT);
+        }
+        int nStatus = 0;
+        ::waitpid(pid, &nStatus, 0);
+        run.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+        run.strOut = ReadAll(strOut);
+        run.strErr = ReadAll(strErr);
+        return run;
+    }
+
+    std::string WriteFile(const std::string& strName, const std::string& strText) {
+        const std::string strPath = m_strDir + strName;
+        std::ofstream(strPath) << strText;
+        return strPath;
+    }
+
+    std::vector<std::unique_ptr<CSimServer>> m_units;
+    std::string m_strDir;
+};
+
+nlohmann::json Json(const SRun& run) {
+    auto j = nlohmann::json::parse(run.strOut, nullptr, false);
+    EXPECT_FALSE(j.is_discarded()) << run.strOut << run.strErr;
+    return j;
+}
+
+} // namespace
+
+TEST_F(VelorctlSiteTest, CommissioningFileSetsEachUnitAndReportsTheWorst) {
+    StartUnits(5, [](size_t i, SSimOptions& o) {
+        o.m_faults.m_bSilent = i == 3;
+        o.m_faults.m_bStoreMismatch = i == 4;
+    });
+    std::string strCsv = "# site plan\ntarget, addr, ip, gateway\n";
+    for (size_t i = 0; i < 5; ++i)
+        strCsv += Target(i) + "," + (i == 1 ? "2" : "") + ",10.1.0." + std::to_string(11 + i) +
+                  ",10.1.0.1\n";
+    const SRun run =
+        Run({"--fleet", WriteFile("site.csv", strCsv), "--yes", "--json", "write", "timeout=50"});
+    EXPECT_EQ(run.nExit, 3) << run.strErr; // the silent unit's class is the worst
+    const auto j = Json(run);
+    ASSERT_EQ(j.size(), 5u) << run.strOut;
+    const char* apszResults[] = {"success", "success", "success", "no-answer", "verify-failed"};
+    const int anExits[] = {0, 0, 0, 3, 1};
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(j[i]["unit"], Target(i) + (i == 1 ? "/2" : ""));
+        EXPECT_EQ(j[i]["result"], apszResults[i]);
+        EXPECT_EQ(j[i]["exit"], anExits[i]);
+    }
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(Params(i).DottedAt(NetParams::OFS_IP), "10.1.0." + std::to_string(11 + i));
+        EXPECT_EQ(Params(i).DottedAt(NetParams::OFS_GATEWAY), "10.1.0.1");
+        EXPECT_EQ(Params(i).Timeout(), 50);
+    }
+    // Every line on stderr belongs to one unit, or is the fleet's own; none mixed.
+    std::istringstream err(run.strErr);
+    size_t nSilentLines = 0;
+    for (std::string strLine; std::getline(err, strLine);) {
+        EXPECT_TRUE(strLine.rfind("udp:127.0.0.1:", 0) == 0 || strLine.rfind("fleet: ", 0) == 0)
+            << strLine;
+        nSilentLines += strLine.rfind(Target(3) + ": Unable to connect to Velor", 0) == 0;
+    }
+    EXPECT_GE(nSilentLines, 1u) << run.strErr;
+    EXPECT_NE(run.strErr.find("fleet: 5/5 units done, 2 failed"), std::string::npos);
+}
+
+TEST_F(VelorctlSiteTest, BadFleetFilesAreRefusedBeforeAnythingIsSent) {
+    StartUnits(1);
+    const std::string strGood = Target(0) + ",10.1.0.9\n";
+    const std::pair<std::string, std::string> aCases[] = {
+        {"target,colour\n" + Target(0) + ",red\n", ":1: unknown column 'colour'"},
+        {"target,ip\n" + strGood + "udp:127.0.0.1:9,10.1.0.256\n", ":3: bad value '10.1.0.256'"},
+        {"target,ip\n" + strGood + strGood, ":3: " + Target(0) + " is already on line 2"},
+        {"target,ip\nudp:127.0.0.1:70000,10.1.0.9\n", ":2: udp: wants"},
+        {"target,ip\nserial:COM12,10.1.0.9\n", ":2: Unable to open port"},
+        {"ip\n10.1.0.9\n", "no 'target' column"},
+        {"target,ip\n", "no units"},
+    };
+    for (const auto& [strCsv, strWhy] : aCases) {
+        const SRun run = Run({"--fleet", WriteFile("bad.csv", strCsv), "--yes", "write"});
+        EXPECT_EQ(run.nExit, 2) << strCsv;
+        EXPECT_NE(run.strErr.find(strWhy), std::string::npos) << run.strErr;
+    }
+    EXPECT_EQ(FramesReceived(*m_units[0], -1), 0u);
+}
+
+TEST_F(VelorctlSiteTest, CtrlCLetsTheRunningUnitFinishAndStartsNoOther) {
+    StartUnits(3, [](size_t i, SSimOptions& o) { o.m_faults.m_nReplyDelayMs = i == 0 ? 150 : 0; });
+    const std::string strCsv = "target\n" + Target(0) + "\n" + Target(1) + "\n" + Target(2) + "\n";
+    const SRun run =
+        Run({"--fleet", WriteFile("site.csv", strCsv), "-j", "1", "--yes", "--json", "status"},
+            "/dev/null", 300);
+    EXPECT_EQ(run.nExit, 130) << run.strErr;
+    const auto j = Json(run);
+    ASSERT_EQ(j.size(), 3u);
+    EXPECT_EQ(j[0]["result"], "success"); // its exchange of 4 delayed replies ran to its end
+    EXPECT_EQ(j[1]["result"], "not-started");
+    EXPECT_EQ(j[2]["result"], "not-started");
+    EXPECT_NE(run.strErr.find("not touched: " + Target(1) + ", " + Target(2)), std::string::npos)
+        << run.strErr;
+    EXPECT_EQ(FramesReceived(*m_units[1], -1) + FramesReceived(*m_units[2], -1), 0u);
+}
+
+TEST_F(VelorctlSiteTest, RestoreFromASavedFile) {
+    // The replacement has its keys locked: keys equal to the saved ones are no change.
+    StartUnits(2, [](size_t i, SSimOptions& o) {
+        o.m_bKeysEnabled = i == 0;
+        o.m_params.SetTimeout(i == 0 ? 77 : 5);
+        o.m_params.SetDottedAt(NetParams::OFS_MASK, i == 0 ? "255.255.0.0" : "255.255.255.0");
+    });
+    SRun run = Run({"--udp", Target(0).substr(4), "--yes", "--json", "read"});
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    const std::string strSaved = WriteFile("saved.json", run.strOut);
+
+    run = Run({"--udp", Target(1).substr(4), "--yes", "write", "--from", "-", "ip=10.1.0.5"},
+              strSaved);
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    EXPECT_NE(run.strErr.find("stdin: serial-number, keys-enabled, properties-mode describe the "
+                              "unit and are not written"),
+              std::string::npos)
+        << run.strErr;
+    NetParams expected = Params(0);
+    expected.SetDottedAt(NetParams::OFS_IP, "10.1.0.5");
+    EXPECT_EQ(Params(1), expected);
+
+    // A key that differs is refused on that unit, not silently dropped.
+    auto j = nlohmann::json::parse(ReadAll(strSaved));
+    j["des-key"] = "1234123412341234";
+    run = Run({"--udp", Target(1).substr(4), "--yes", "write", "--from",
+               WriteFile("other.json", j.dump())});
+    EXPECT_EQ(run.nExit, 1) << run.strErr;
+    EXPECT_NE(run.strErr.find("does not allow its keys to be changed"), std::string::npos);
+
+    // Files that must not reach a unit at all.
+    const uint32_t nFrames = FramesReceived(*m_units[1], -1);
+    const std::pair<std::string, const char*> aCases[] = {
+        {R"({"ip":"10.1.0.5","colour":1,"size":2})", "unknown fields 'colour', 'size'"},
+        {R"({"des-key":"1234567890ABCDEF"})", "for des-key: the digit 0"},
+        {R"({"gateway":"10.1.0.300"})", "for gateway"},
+        {R"({"port":65536})", "for port"},
+        {R"(["ip"])", "not a JSON object"},
+    };
+    for (const auto& [strJson, pszWhy] : aCases) {
+        run = Run({"--udp", Target(1).substr(4), "--yes", "write", "--from",
+                   WriteFile("bad.json", strJson)});
+        EXPECT_EQ(run.nExit, 2) << strJson;
+        EXPECT_NE(run.strErr.find(pszWhy), std::string::npos) << run.strErr;
+    }
+    EXPECT_EQ(FramesReceived(*m_units[1], -1), nFrames);
+}
+
+TEST_F(VelorctlSiteTest, DryRunOfAGoodAndABadImage) {
+    const std::string strImage = m_strDir + "dry.s37";
+    ASSERT_TRUE(WriteSampleImage(strImage, SSampleImage{0x20000, 0x1000, 32, 5}));
+    SRun run = Run({"--serial", "COM1", "--baud", "9600", "--parity", "none", "--json", "flash",
+                    "--dry-run", strImage});
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    auto j = Json(run);
+    EXPECT_EQ(j["bytes"], 0x1000);
+    EXPECT_EQ(j["ranges"], nlohmann::json::array({"020000-020FFF"}));
+    const size_t nBlocks = j["blocks"];
+    EXPECT_GE(nBlocks, (0x1000 + 233) / 234u);
+    // Each block framed (8 bytes) with its 4 header bytes, a 5-byte reply each, and the
+    // 12-byte end of load; 10 bits a character without parity.
+    const size_t nLineBytes = 0x1000 + nBlocks * (4 + 8 + 5) + 12;
+    EXPECT_EQ(j["line-bytes"], nLineBytes);
+    EXPECT_NEAR(j["seconds"].get<double>(), static_cast<double>(nLineBytes) * 10 / 9600, 0.002);
+
+    run = Run({"--udp", "127.0.0.1", "flash", "--dry-run", strImage});
+    EXPECT_EQ(run.nExit, 0);
+    EXPECT_NE(run.strOut.find("bounded by the unit"), std::string::npos) << run.strOut;
+
+    const std::string strBad = WriteFile("bad.s19", "S3060000000001F8\nnot a record\n");
+    run = Run({"flash", "--dry-run", strBad});
+    EXPECT_EQ(run.nExit, 4);
+    EXPECT_NE(run.strErr.find("image file error at line 2"), std::string::npos) << run.strErr;
+    EXPECT_EQ(Run({"flash", "--dry-run", m_strDir + "none.s19"}).nExit, 4);
+}
