@@ -136,7 +136,7 @@ bool TakeUnit(const std::vector<std::string>& header, const std::vector<std::str
         return false;
     }
     (link.m_bUdp ? link.m_nCommAddr : link.m_nUnitAddr) = nAddr;
-    unit.m_strName = strTarget + (strAddr.empty() ? "" : "/" + strAddr);
+    unit.m_strName = strTarget + (strAddr.empty() ? "" : "@" + strAddr);
     CFieldEdits check;
     return check.Parse(unit.m_fields, strWhy);
 }

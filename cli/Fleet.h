@@ -17,7 +17,7 @@
 
 struct SFleetUnit {
     size_t m_nLine = 0;
-    std::string m_strName; // the target, with "/addr" when an address is given
+    std::string m_strName; // the target, with "@addr" when an address is given
     SLinkOptions m_link;
     std::string m_strLinkKey;          // units with the same key never run at once
     std::vector<std::string> m_fields; // FIELD=VALUE of the line

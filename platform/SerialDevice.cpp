@@ -156,7 +156,11 @@ std::string OpenFailureText(const std::string& strPath, int nError) {
         str += "permission denied";
         struct stat st {};
         if (::stat(strPath.c_str(), &st) == 0) {
-            const group* pGroup = ::getgrgid(st.st_gid);
+            // The reentrant form: units on several ports may fail to open at once.
+            group grp{};
+            group* pGroup = nullptr;
+            char abBuf[4096];
+            if (::getgrgid_r(st.st_gid, &grp, abBuf, sizeof abBuf, &pGroup) != 0) pGroup = nullptr;
             if (pGroup && pGroup->gr_name)
                 str += std::string(" (the device belongs to group ") + pGroup->gr_name +
                        ": join it with 'sudo usermod -aG " + pGroup->gr_name +
@@ -167,8 +171,10 @@ std::string OpenFailureText(const std::string& strPath, int nError) {
     case EWOULDBLOCK:
     case EBUSY:
         return str + "busy: another program has the port open";
-    default:
-        return str + std::strerror(nError);
+    default: {
+        char abBuf[256];
+        return str + ::strerror_r(nError, abBuf, sizeof abBuf); // GNU form: returns the text
+    }
     }
 }
 

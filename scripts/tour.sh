@@ -35,6 +35,7 @@ step --udp "127.0.0.1:$PORT" --yes write timeout=45 gateway=192.168.0.254
 step --serial "$PTY" --yes read
 step --udp "127.0.0.1:$PORT" --yes --json status
 "$BIN/cli/velor-sample-image" "$WORK/sample.s37" --size 69632 --seed 7
+step --serial "$PTY" flash --dry-run "$WORK/sample.s37"
 step --serial "$PTY" --yes flash "$WORK/sample.s37"
 echo
 echo "What the unit holds now (velorsim's own account):"

@@ -153,7 +153,7 @@ TEST_F(VelorctlSiteTest, CommissioningFileSetsEachUnitAndReportsTheWorst) {
     const char* apszResults[] = {"success", "success", "success", "no-answer", "verify-failed"};
     const int anExits[] = {0, 0, 0, 3, 1};
     for (size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(j[i]["unit"], Target(i) + (i == 1 ? "/2" : ""));
+        EXPECT_EQ(j[i]["unit"], Target(i) + (i == 1 ? "@2" : ""));
         EXPECT_EQ(j[i]["result"], apszResults[i]);
         EXPECT_EQ(j[i]["exit"], anExits[i]);
     }

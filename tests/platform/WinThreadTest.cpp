@@ -50,6 +50,24 @@ TEST(WinThread, RunsInitThenQuitsWithCodeAndDeletesItself) {
     EXPECT_EQ(CWinThread::RunningThreads(), 0);
 }
 
+TEST(WinThread, EndedEventWaitsForItsOwnThreadOnly) {
+    // One thread held at its start, another free to end: a waiter on the second's
+    // event returns once that object is gone, though the first still runs.
+    SRecord held, free;
+    CManualResetEvent release;
+    auto* pHeld = new CTestThread(held, true, &release);
+    auto* pFree = new CTestThread(free, true);
+    const auto pEnded = pFree->EndedEvent();
+    ASSERT_TRUE(pHeld->CreateThread());
+    ASSERT_TRUE(pFree->CreateThread());
+    ASSERT_TRUE(pEnded->Wait(5000));
+    EXPECT_EQ(free.nDeleted, 1);
+    EXPECT_EQ(held.nDeleted, 0);
+    release.Set();
+    ASSERT_TRUE(CWinThread::WaitForAllThreads(5000));
+    EXPECT_TRUE(held.bSawStop);
+}
+
 TEST(WinThread, WithoutAutoDeleteTheObjectSurvives) {
     SRecord rec;
     CTestThread thread(rec, false);
