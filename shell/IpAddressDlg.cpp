@@ -1,0 +1,48 @@
+#include "shell/IpAddressDlg.h"
+
+#include "params/NetParams.h"
+#include "shell/DataExchange.h"
+#include "shell/DialogSetup.h"
+#include "ui_IpAddressDlg.h"
+
+CIpAddressDlg::CIpAddressDlg(QWidget* pParent, NetParams* pNetParams)
+    : QDialog(pParent), m_pNetParams(pNetParams), m_pUi(std::make_unique<Ui::IpAddressDlg>()) {
+    for (size_t i = 0; i < 4; ++i)
+        m_anOctet[i] = (*m_pNetParams)[NetParams::OFS_IP + i];
+    m_nPort = m_pNetParams->Port();
+    m_nCommAddr = static_cast<int32_t>(m_pNetParams->GetU32(NetParams::OFS_COMM_ADDR));
+
+    m_pUi->setupUi(this);
+    SetupDialog(this);
+    connect(m_pUi->IDOK, &QPushButton::clicked, this, &CIpAddressDlg::accept);
+    connect(m_pUi->IDCANCEL, &QPushButton::clicked, this, &CIpAddressDlg::reject);
+
+    CDataExchange dx(this, CDataExchange::LOAD);
+    DoDataExchange(dx);
+    for (QLineEdit* pEdit : {m_pUi->IDC_1002, m_pUi->IDC_1003, m_pUi->IDC_1004, m_pUi->IDC_1011})
+        pEdit->setMaxLength(3);
+    m_pUi->IDC_1053->setMaxLength(4);
+    m_pUi->IDC_1066->setRange(0, 15);
+    m_pUi->IDC_1066->setValue(static_cast<int16_t>(m_nCommAddr & 0xFFFF));
+}
+
+CIpAddressDlg::~CIpAddressDlg() = default;
+
+void CIpAddressDlg::DoDataExchange(CDataExchange& dx) {
+    QLineEdit* apOctet[4] = {m_pUi->IDC_1002, m_pUi->IDC_1003, m_pUi->IDC_1004, m_pUi->IDC_1011};
+    for (size_t i = 0; i < 4; ++i)
+        dx.UInt(apOctet[i], m_anOctet[i], 0, 255);
+    dx.UInt(m_pUi->IDC_1053, m_nPort);
+}
+
+void CIpAddressDlg::accept() {
+    CDataExchange dx(this, CDataExchange::SAVE);
+    DoDataExchange(dx);
+    if (dx.Failed()) return;
+    for (size_t i = 0; i < 4; ++i)
+        (*m_pNetParams)[NetParams::OFS_IP + i] = static_cast<uint8_t>(m_anOctet[i]);
+    m_pNetParams->SetPort(static_cast<uint16_t>(m_nPort));
+    m_nCommAddr = m_pUi->IDC_1066->value();
+    m_pNetParams->SetU32(NetParams::OFS_COMM_ADDR, static_cast<uint32_t>(m_nCommAddr));
+    QDialog::accept();
+}

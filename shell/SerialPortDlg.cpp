@@ -1,0 +1,63 @@
+#include "shell/SerialPortDlg.h"
+
+#include "params/ScpParams.h"
+#include "params/Texts.h"
+#include "shell/DataExchange.h"
+#include "shell/DialogSetup.h"
+#include "ui_SerialPortDlg.h"
+
+namespace {
+void Fill(QComboBox* pCombo, const QStringList& entries, int nDefault) {
+    pCombo->clear();
+    pCombo->addItems(entries);
+    pCombo->setCurrentIndex(nDefault);
+}
+
+// The value of one hexadecimal digit, either case; -1 for anything else.
+int HexDigit(const QString& str) {
+    if (str.size() != 1) return -1;
+    const char c = str.at(0).toLatin1();
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+} // namespace
+
+CSerialPortDlg::CSerialPortDlg(QWidget* pParent, ScpParams* pScpParams)
+    : QDialog(pParent), m_pScpParams(pScpParams), m_pUi(std::make_unique<Ui::SerialPortDlg>()) {
+    m_pUi->setupUi(this);
+    SetupDialog(this);
+    connect(m_pUi->IDOK, &QPushButton::clicked, this, &CSerialPortDlg::accept);
+    connect(m_pUi->IDCANCEL, &QPushButton::clicked, this, &CSerialPortDlg::reject);
+
+    Fill(m_pUi->IDC_1047, {"COM1", "COM2"}, 0);
+    Fill(m_pUi->IDC_1044, {"19200", "38400", "57600", "1200", "115200", "2400", "4800", "9600"}, 4);
+    Fill(m_pUi->IDC_1045, {"None", "Even", "Odd"}, 1);
+    Fill(m_pUi->IDC_1046,
+         {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B", "C", "D", "E", "F"}, 0);
+}
+
+CSerialPortDlg::~CSerialPortDlg() = default;
+
+void CSerialPortDlg::accept() {
+    m_strBaudRate = m_pUi->IDC_1044->currentText();
+    m_strParity = m_pUi->IDC_1045->currentText();
+    m_strPort = m_pUi->IDC_1047->currentText();
+    m_strScpAddr = m_pUi->IDC_1046->currentText();
+
+    // A typed text longer than its field is refused: cut, "COM10" would name COM1.
+    const std::string strPort = m_strPort.toStdString();
+    const std::string strParity = m_strParity.toStdString();
+    const std::string strBaud = m_strBaudRate.toStdString();
+    const int nScpAddr = HexDigit(m_strScpAddr.trimmed());
+    CDataExchange dx(this, CDataExchange::SAVE);
+    if (strPort.size() > 4) dx.Fail(m_pUi->IDC_1047, txt::PORT_NAME_TOO_LONG);
+    if (strBaud.size() > 6) dx.Fail(m_pUi->IDC_1044, txt::BAUD_TOO_LONG);
+    if (strParity.size() > 4) dx.Fail(m_pUi->IDC_1045, txt::PARITY_TOO_LONG);
+    if (nScpAddr < 0) dx.Fail(m_pUi->IDC_1046, txt::SCP_ADDR_NOT_HEX);
+    if (dx.Failed()) return;
+
+    *m_pScpParams = ScpParams::Make(strPort, static_cast<uint32_t>(nScpAddr), strParity, strBaud);
+    QDialog::accept();
+}

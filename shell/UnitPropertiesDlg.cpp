@@ -1,0 +1,78 @@
+#include "shell/UnitPropertiesDlg.h"
+
+#include "params/NetParams.h"
+#include "shell/DataExchange.h"
+#include "shell/DialogSetup.h"
+#include "ui_UnitPropertiesDlg.h"
+
+const char* const CUnitPropertiesDlg::BAUD_RATES[8] = {"19200",  "38400", "57600", "1200",
+                                                       "115200", "2400",  "4800",  "9600"};
+
+CUnitPropertiesDlg::CUnitPropertiesDlg(QWidget* pParent, uint8_t* pBlock, uint32_t nSerialNo)
+    : QDialog(pParent), m_nSerialNo(nSerialNo & 0xFFFF),
+      m_nByte28(pBlock[NetParams::OFS_UNIT_COMM_ADDR]),
+      m_nByte25(pBlock[NetParams::OFS_SCP_FLAGS2]), m_nByte24(pBlock[NetParams::OFS_SCP_FLAGS1]),
+      m_pBlock(pBlock), m_pUi(std::make_unique<Ui::UnitPropertiesDlg>()) {
+    m_pUi->setupUi(this);
+    SetupDialog(this);
+    connect(m_pUi->IDOK, &QPushButton::clicked, this, &CUnitPropertiesDlg::accept);
+    connect(m_pUi->IDCANCEL, &QPushButton::clicked, this, &CUnitPropertiesDlg::reject);
+
+    m_pUi->IDC_1066->setRange(0, 15);
+    for (const char* pRate : BAUD_RATES) {
+        auto* pItem = new QListWidgetItem(pRate, m_pUi->IDC_1057);
+        pItem->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+
+    m_bAutoBackup = m_nByte25 & 0x40;
+    m_bParityOff = m_nByte24 & 0x80;
+    m_bEncryption = m_nByte24 & 0x08;
+    m_bCts = m_nByte24 & 0x20;
+    m_bDialUp = false; // the unit has no dial-up backup to offer
+    m_nCommAddr = m_nByte28;
+    m_pUi->IDC_1066->setValue(m_nCommAddr);
+    m_nBaudCode = m_nByte24 & 0x07;
+    m_pUi->IDC_1057->setCurrentRow(m_nBaudCode);
+
+    CDataExchange dx(this, CDataExchange::LOAD);
+    DoDataExchange(dx);
+}
+
+CUnitPropertiesDlg::~CUnitPropertiesDlg() = default;
+
+void CUnitPropertiesDlg::DoDataExchange(CDataExchange& dx) {
+    struct SCheck {
+        QCheckBox* pBox;
+        bool& bValue;
+    };
+    for (auto [pBox, bValue] :
+         {SCheck{m_pUi->IDC_1067, m_bAutoBackup}, SCheck{m_pUi->IDC_1061, m_bCts},
+          SCheck{m_pUi->IDC_1060, m_bDialUp}, SCheck{m_pUi->IDC_1068, m_bEncryption},
+          SCheck{m_pUi->IDC_1062, m_bParityOff}}) {
+        if (dx.Saving())
+            bValue = pBox->isChecked();
+        else
+            pBox->setChecked(bValue);
+    }
+    dx.UInt(m_pUi->IDC_1069, m_nSerialNo, 0, 65535);
+}
+
+void CUnitPropertiesDlg::accept() {
+    CDataExchange dx(this, CDataExchange::SAVE);
+    DoDataExchange(dx);
+    if (dx.Failed()) return;
+
+    // No row selected (ctrl-click can clear it): the unit keeps its rate.
+    if (const int nRow = m_pUi->IDC_1057->currentRow(); nRow >= 0)
+        m_nBaudCode = static_cast<uint8_t>(nRow & 0x07);
+    m_nByte24 =
+        static_cast<uint8_t>((m_bParityOff ? 0x80 : 0) | (m_bCts ? 0x20 : 0) |
+                             (m_bDialUp ? 0x10 : 0) | (m_bEncryption ? 0x08 : 0) | m_nBaudCode);
+    m_nByte25 = m_bAutoBackup ? 0x40 : 0;
+    m_nCommAddr = m_pUi->IDC_1066->value();
+    m_nByte28 = static_cast<uint8_t>(m_nCommAddr & 0xFF);
+    m_pBlock[NetParams::OFS_SCP_FLAGS1] = m_nByte24;
+    m_pBlock[NetParams::OFS_SCP_FLAGS2] = m_nByte25;
+    m_pBlock[NetParams::OFS_UNIT_COMM_ADDR] = m_nByte28;
+    QDialog::accept();
+}
