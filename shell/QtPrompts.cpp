@@ -20,7 +20,6 @@ int CQtPrompts::RunWorkerDialog(QDialog& dlg) {
     connect(&dlg, &QDialog::finished, &loop, &QEventLoop::quit);
     m_openDialogs.append(&dlg);
     dlg.show();
-    dlg.raise();
     dlg.activateWindow();
     loop.exec(QEventLoop::DialogExec);
     m_openDialogs.removeAll(&dlg);

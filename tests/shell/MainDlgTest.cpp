@@ -1,0 +1,353 @@
+// The main window through its states and transitions, and jobs driven through it
+// with the real workers against the simulated unit (a pseudo-terminal as COM1, UDP on
+// 127.0.0.1). The test answers the windows the jobs show.
+
+#include <QLineEdit>
+#include <QtTest>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "GuiTestUtil.h"
+#include "SimServerUtil.h"
+#include "firmware/SampleImage.h"
+#include "platform/TimeConstants.h"
+#include "platform/WinThread.h"
+#include "shell/MainDlg.h"
+#include "sim/SimUnit.h"
+
+namespace {
+const char* const UPDATED = " The Velor updated successfully";
+const char* const ETH_FLASH_NOTICE = "Click 'OK' to start flashing, please wait up to two "
+                                     "minutes.  Do not power Velor off during the update.";
+const char* const SER_FLASH_NOTICE =
+    "Click 'OK' to start flashing, please wait up to two minutes at 115,200 baud and up to 12 "
+    "minutes at 9600 baud.  Do not power Velor off during the update.";
+
+// The eight buttons as E CE FE S CS FS OK Close, "1" for enabled.
+QString Layout(const CMainDlg& dlg) {
+    QString str;
+    for (const char* pName : {"IDC_1042", "IDC_1069", "IDC_1078", "IDC_1043", "IDC_1059",
+                              "IDC_1077", "IDOK", "IDCANCEL"})
+        str += dlg.findChild<QAbstractButton*>(pName)->isEnabled() ? '1' : '0';
+    return str;
+}
+const QString IDLE = "10010011";
+
+QAbstractButton* Button(CMainDlg& dlg, int nId) {
+    return dlg.findChild<QAbstractButton*>(QString("IDC_%1").arg(nId));
+}
+void SetText(QDialog* pDlg, int nId, const QString& str) {
+    pDlg->findChild<QLineEdit*>(QString("IDC_%1").arg(nId))->setText(str);
+}
+} // namespace
+
+class MainDlgTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void actionButtons();
+    void ethernetRowStates();
+    void serialRowStates();
+    void serialConfigureStoppedByEitherButton();
+    void ethernetConfigureJob();
+    void ethernetFlashJob();
+    void serialConfigureJob();
+    void serialFlashJobAndClosingDuringIt();
+    void closingDuringAnEthernetJob();
+
+private:
+    void StartSim(bool bUdp);
+    void ChooseEthernet();
+    void ChooseSerial();
+    void WaitForJobEnd();
+
+    std::unique_ptr<CMainDlg> m_pDlg;
+    std::unique_ptr<CDialogAnswerer> m_pAnswers;
+    CSimServer m_sim;
+    uint16_t m_nUdpPort = 0;
+};
+
+void MainDlgTest::init() {
+    TimeConstants().m_nSerialReadMs = 60;
+    TimeConstants().m_nSerialWriteMs = 200;
+    TimeConstants().m_nSerialRetryPauseMs = 10;
+    TimeConstants().m_nRecvMs = 1000;
+    TimeConstants().m_nRecvReopenMs = 1000;
+    TimeConstants().m_nDrainLimitMs = 300;
+    m_pDlg = std::make_unique<CMainDlg>();
+    m_pDlg->show();
+    m_pAnswers = std::make_unique<CDialogAnswerer>();
+}
+
+void MainDlgTest::cleanup() {
+    WaitForJobEnd();
+    m_pAnswers.reset();
+    m_pDlg.reset();
+    m_sim.Stop();
+    ::unsetenv("VELOR_COM1");
+    TimeConstants().Reset();
+}
+
+void MainDlgTest::WaitForJobEnd() {
+    QTRY_VERIFY_WITH_TIMEOUT(CWinThread::RunningThreads() == 0, 30000);
+}
+
+void MainDlgTest::StartSim(bool bUdp) {
+    SSimOptions options;
+    options.m_bResyncAtStart = false;
+    if (!bUdp) {
+        options.m_bPty = true;
+        QVERIFY(m_sim.Start(options));
+        ::setenv("VELOR_COM1", m_sim.PtyPath().c_str(), 1);
+        return;
+    }
+    // The IP address dialog takes a port of at most four digits.
+    options.m_bUdp = true;
+    for (int i = 0; i < 200; ++i) {
+        options.m_nUdpPort = static_cast<uint16_t>(2000 + (::getpid() * 31 + i * 97) % 7999);
+        if (m_sim.Start(options)) break;
+    }
+    QVERIFY(m_sim.UdpPort() != 0);
+    m_nUdpPort = m_sim.UdpPort();
+    PointRecordAtServer(m_sim);
+}
+
+// Ethernet, its notice and the address of the simulated unit.
+void MainDlgTest::ChooseEthernet() {
+    m_pAnswers->On("[IpAddress]", [this](QDialog* pDlg) {
+        for (int nId : {1002, 1003, 1004, 1011})
+            SetText(pDlg, nId, nId == 1002 ? "127" : "0");
+        SetText(pDlg, 1011, "1");
+        SetText(pDlg, 1053, QString::number(m_nUdpPort));
+        return true;
+    });
+    Button(*m_pDlg, CMainDlg::IDC_ETHERNET)->click();
+    QCOMPARE(Layout(*m_pDlg), "01100011");
+    QCOMPARE(m_pDlg->m_strTargetIp, "127.0.0.1");
+    QCOMPARE(m_pDlg->m_nTargetPort, m_nUdpPort);
+}
+
+void MainDlgTest::ChooseSerial() {
+    Button(*m_pDlg, CMainDlg::IDC_SERIAL)->click();
+    QCOMPARE(Layout(*m_pDlg), "00001111");
+    QVERIFY(m_pDlg->m_pScpParams);
+}
+
+void MainDlgTest::actionButtons() {
+    struct SButton {
+        int nId;
+        const char* pCaption;
+        int x, y;
+    };
+    for (const SButton& b : {SButton{1069, "Configure IP", 170, 99},
+                             {1059, "Configure IP ", 170, 164},
+                             {1042, "Ethernet", 40, 99},
+                             {1043, "Serial", 40, 164},
+                             {1078, "Flash Velor", 300, 99},
+                             {1077, "Flash Velor", 300, 164}}) {
+        QAbstractButton* pButton = Button(*m_pDlg, b.nId);
+        QCOMPARE(pButton->text(), b.pCaption);
+        QCOMPARE(pButton->geometry(), QRect(b.x, b.y, 96, 32));
+        QVERIFY(!(pButton->focusPolicy() & Qt::TabFocus));
+    }
+    QCOMPARE(Layout(*m_pDlg), IDLE);
+    QCOMPARE(m_pDlg->m_pNetParams->DottedAt(NetParams::OFS_IP), "192.168.0.132");
+    QCOMPARE(m_pDlg->m_pNetParams->Port(), 3001);
+}
+
+void MainDlgTest::ethernetRowStates() {
+    m_pAnswers->On("[EthNotice]", [](QDialog*) { return false; });
+    Button(*m_pDlg, CMainDlg::IDC_ETHERNET)->click();
+    QCOMPARE(Layout(*m_pDlg), IDLE);
+
+    // While the address dialog is open, the intermediate layout; Cancel: idle.
+    m_pAnswers->On("[EthNotice]", [](QDialog*) { return true; });
+    QString strDuring;
+    m_pAnswers->On("[IpAddress]", [&](QDialog*) {
+        strDuring = Layout(*m_pDlg);
+        return false;
+    });
+    Button(*m_pDlg, CMainDlg::IDC_ETHERNET)->click();
+    QCOMPARE(strDuring, "11100011");
+    QCOMPARE(Layout(*m_pDlg), IDLE);
+    QCOMPARE(m_pAnswers->Log(),
+             QStringList({"[EthNotice] Cancel", "[EthNotice] OK", "[IpAddress] Cancel"}));
+    m_nUdpPort = 3456;
+    ChooseEthernet();
+}
+
+void MainDlgTest::serialRowStates() {
+    m_pAnswers->On("[SerNotice]", [](QDialog*) { return false; });
+    Button(*m_pDlg, CMainDlg::IDC_SERIAL)->click();
+    QCOMPARE(Layout(*m_pDlg), IDLE);
+
+    m_pAnswers->On("[SerNotice]", [](QDialog*) { return true; });
+    QString strDuring;
+    m_pAnswers->On("[SerialPort]", [&](QDialog*) {
+        strDuring = Layout(*m_pDlg);
+        return false;
+    });
+    Button(*m_pDlg, CMainDlg::IDC_SERIAL)->click();
+    QCOMPARE(strDuring, "00011111");
+    QCOMPARE(Layout(*m_pDlg), IDLE);
+
+    m_pAnswers->On("[SerialPort]", [](QDialog*) { return true; });
+    ChooseSerial();
+    QCOMPARE(m_pDlg->m_pScpParams->PortName(), "COM1");
+    QCOMPARE(m_pDlg->m_pScpParams->BaudText(), "115200");
+}
+
+void MainDlgTest::serialConfigureStoppedByEitherButton() {
+    StartSim(false);
+    for (int nStopButton : {CMainDlg::IDC_FLASH_SER, CMainDlg::IDC_CONFIGURE_SER}) {
+        ChooseSerial();
+        // The configuration dialog is open and the job waits for it: the row can still
+        // stop the job, and once asked neither button starts another one.
+        QString strBefore, strAfter;
+        int nWorkers = 0;
+        m_pAnswers->On("[Config]", [&](QDialog*) {
+            strBefore = Layout(*m_pDlg);
+            Button(*m_pDlg, nStopButton)->click();
+            strAfter = Layout(*m_pDlg);
+            nWorkers = CWinThread::RunningThreads();
+            return false;
+        });
+        Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_SER)->click();
+        WaitForJobEnd();
+        QCOMPARE(strBefore, "00001111");
+        QCOMPARE(strAfter, "00000011");
+        QCOMPARE(nWorkers, 1);
+        QCOMPARE(Layout(*m_pDlg), IDLE);
+        QVERIFY(!m_pDlg->m_bSerialBusy);
+        QVERIFY(!m_pDlg->m_pScpParams);
+        QCOMPARE(FramesReceived(m_sim, 0x92), 0u);
+    }
+}
+
+void MainDlgTest::ethernetConfigureJob() {
+    StartSim(true);
+    ChooseEthernet();
+    QString strDuring;
+    m_pAnswers->On("[Config]", [&](QDialog* pDlg) {
+        strDuring = Layout(*m_pDlg);
+        SetText(pDlg, 1048, "77");
+        return true;
+    });
+    Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_ETH)->click();
+    // Escape is the Close button, and that is off while the job runs.
+    QTest::keyClick(m_pDlg.get(), Qt::Key_Escape);
+    QVERIFY(m_pDlg->isVisible());
+    WaitForJobEnd();
+    QCOMPARE(strDuring, "00000000");
+    QCOMPARE(m_pAnswers->Log(),
+             QStringList({"[EthNotice] OK", "[IpAddress] OK", "[Config] OK", UPDATED,
+                          "[UpdateDone] OK", " The Velor has reset successfully"}));
+    QCOMPARE(Layout(*m_pDlg), IDLE);
+    QCOMPARE(m_sim.WithUnit([](CSimUnit& u) { return u.Params().Timeout(); }), 77);
+}
+
+void MainDlgTest::ethernetFlashJob() {
+    StartSim(true);
+    const QString strImage = QDir::temp().filePath("velorcfg_eth_flash.s19");
+    QVERIFY(WriteSampleImage(strImage.toStdString(), SSampleImage{0, 0x12000, 32, 5}));
+    m_pAnswers->m_strImage = strImage;
+    ChooseEthernet();
+    Button(*m_pDlg, CMainDlg::IDC_FLASH_ETH)->click();
+    QCOMPARE(Layout(*m_pDlg), "00000000");
+    WaitForJobEnd();
+    QCOMPARE(m_pAnswers->Log(), QStringList({"[EthNotice] OK", "[IpAddress] OK", "[ChooseFile] OK",
+                                             ETH_FLASH_NOTICE, "Flash successfully updated"}));
+    QCOMPARE(Layout(*m_pDlg), IDLE);
+    QCOMPARE(m_pDlg->m_nFlashResult.load(), 0);
+}
+
+void MainDlgTest::serialConfigureJob() {
+    StartSim(false);
+    // The serial write sends zeros for the unit's own port settings: a unit that
+    // holds zeros there reads back what was written.
+    m_sim.WithUnit([](CSimUnit& u) {
+        NetParams rec = u.Params();
+        for (size_t i = 24; i <= 28; ++i)
+            rec[i] = 0;
+        u.SetParams(rec);
+        return 0;
+    });
+    ChooseSerial();
+    m_pAnswers->On("[Config]", [&](QDialog* pDlg) {
+        SetText(pDlg, 1048, "55");
+        return true;
+    });
+    Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_SER)->click();
+    WaitForJobEnd();
+    QCOMPARE(m_pAnswers->Log(),
+             QStringList({"[SerNotice] OK", "[SerialPort] OK", "[Config] OK",
+                          " Parameters are updated successfully", "[UpdateDone] OK",
+                          " The Orvik has reset successfully"}));
+    QCOMPARE(Layout(*m_pDlg), IDLE);
+    QCOMPARE(m_sim.WithUnit([](CSimUnit& u) { return u.Params().Timeout(); }), 55);
+}
+
+void MainDlgTest::serialFlashJobAndClosingDuringIt() {
+    StartSim(false);
+    const QString strImage = QDir::temp().filePath("velorcfg_ser_flash.s19");
+    QVERIFY(WriteSampleImage(strImage.toStdString(), SSampleImage{0, 0x3000, 32, 11}));
+    m_pAnswers->m_strImage = strImage;
+    ChooseSerial();
+    Button(*m_pDlg, CMainDlg::IDC_FLASH_SER)->click();
+    QCOMPARE(Layout(*m_pDlg), "00000011");
+    WaitForJobEnd();
+    QCOMPARE(m_pAnswers->Log(), QStringList({"[SerNotice] OK", "[SerialPort] OK", "[ChooseFile] OK",
+                                             SER_FLASH_NOTICE, "Flash successfully updated"}));
+    QCOMPARE(Layout(*m_pDlg), IDLE);
+
+    // Closing while a download runs asks first; No keeps everything running. The
+    // job's dialog runs its own event loop, so the test acts from inside it.
+    m_pAnswers->ClearLog();
+    ChooseSerial();
+    bool bOpenAfterNo = false, bFileAfterNo = false, bOpenAfterYes = true, bFileAfterYes = true;
+    int nWorkersAfterNo = 0;
+    m_pAnswers->On("[ChooseFile]", [&](QDialog* pFile) {
+        QTimer::singleShot(0, [&, pFile = QPointer<QDialog>(pFile)] {
+            m_pDlg->close();
+            bOpenAfterNo = m_pDlg->isVisible();
+            bFileAfterNo = pFile && pFile->isVisible();
+            nWorkersAfterNo = CWinThread::RunningThreads();
+            // Yes: the window closes and the job's open dialog is cancelled, so no
+            // worker is left waiting for a window.
+            m_pAnswers->On("[Question]", [](QDialog*) { return true; });
+            m_pDlg->close();
+            bOpenAfterYes = m_pDlg->isVisible();
+            bFileAfterYes = pFile && pFile->isVisible();
+        });
+        return std::nullopt;
+    });
+    Button(*m_pDlg, CMainDlg::IDC_FLASH_SER)->click();
+    WaitForJobEnd();
+    QVERIFY(bOpenAfterNo && bFileAfterNo);
+    QCOMPARE(nWorkersAfterNo, 1);
+    QVERIFY(!bOpenAfterYes && !bFileAfterYes);
+    QCOMPARE(m_pAnswers->Log(),
+             QStringList({"[SerNotice] OK", "[SerialPort] OK", "[Question] No", "[Question] Yes"}));
+}
+
+void MainDlgTest::closingDuringAnEthernetJob() {
+    StartSim(true);
+    ChooseEthernet();
+    bool bOpen = true;
+    m_pAnswers->On("[Config]", [&](QDialog*) {
+        // The close box works while Close is off: it stops the job and nothing waits.
+        QTimer::singleShot(0, [&] {
+            m_pDlg->close();
+            bOpen = m_pDlg->isVisible();
+        });
+        return std::nullopt;
+    });
+    Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_ETH)->click();
+    WaitForJobEnd();
+    QVERIFY(!bOpen);
+    QCOMPARE(FramesReceived(m_sim, 0x92), 0u);
+}
+
+QTEST_MAIN(MainDlgTest)
+#include "MainDlgTest.moc"
