@@ -11,15 +11,10 @@ namespace txt {
 inline constexpr const char* NO_MEMORY_IP = "Not enough memory for IP address";
 inline constexpr const char* NO_MEMORY_SCP = "Not enough memory for SCP parameters";
 
-// --- desktop window: typed settings refused, closing during a download -----------------
+// --- desktop window: refused fields, closing during a download -------------------------
 // A field that must hold a number; the ranged form is followed by "<min> and <max>.".
 inline constexpr const char* PARSE_UINT = "Please enter a positive integer.";
 inline constexpr const char* PARSE_RANGE_PREFIX = "Please enter an integer between ";
-inline constexpr const char* PORT_NAME_TOO_LONG =
-    "Please enter a port name of at most 4 characters, for example COM1.";
-inline constexpr const char* PARITY_TOO_LONG = "Please enter None, Even or Odd as the parity.";
-inline constexpr const char* BAUD_TOO_LONG =
-    "Please enter a baud rate of at most 6 digits, for example 115200.";
 inline constexpr const char* SCP_ADDR_NOT_HEX =
     "Please enter the SCP address as one hexadecimal digit, 0 to F.";
 inline constexpr const char* CLOSE_DURING_FLASH =

@@ -6,9 +6,9 @@
 #include <QMessageBox>
 #include <new>
 
-#include "ethernet/EthernetThread.h"
+#include "jobs/EthernetThread.h"
+#include "jobs/SerlThread.h"
 #include "params/Texts.h"
-#include "serial/SerlThread.h"
 #include "shell/ControlFactory.h"
 #include "shell/DataExchange.h"
 #include "shell/DialogSetup.h"

@@ -7,7 +7,7 @@
 #include <QIcon>
 #include <memory>
 
-#include "platform/JobHost.h"
+#include "jobs/JobHost.h"
 #include "shell/QtPrompts.h"
 
 class QAbstractButton;

@@ -52,12 +52,16 @@ void CSerialPortDlg::accept() {
     const std::string strBaud = m_strBaudRate.toStdString();
     const int nScpAddr = HexDigit(m_strScpAddr.trimmed());
     CDataExchange dx(this, CDataExchange::SAVE);
-    if (strPort.size() > 4) dx.Fail(m_pUi->IDC_1047, txt::PORT_NAME_TOO_LONG);
-    if (strBaud.size() > 6) dx.Fail(m_pUi->IDC_1044, txt::BAUD_TOO_LONG);
-    if (strParity.size() > 4) dx.Fail(m_pUi->IDC_1045, txt::PARITY_TOO_LONG);
+    const std::string strProblem = ScpParams::TextProblem(strPort, strParity, strBaud);
+    if (!strProblem.empty()) {
+        QComboBox* pField = strPort.size() > ScpParams::PORT_LEN       ? m_pUi->IDC_1047
+                            : strParity.size() > ScpParams::PARITY_LEN ? m_pUi->IDC_1045
+                                                                       : m_pUi->IDC_1044;
+        dx.Fail(pField, strProblem);
+    }
     if (nScpAddr < 0) dx.Fail(m_pUi->IDC_1046, txt::SCP_ADDR_NOT_HEX);
     if (dx.Failed()) return;
 
-    *m_pScpParams = ScpParams::Make(strPort, static_cast<uint32_t>(nScpAddr), strParity, strBaud);
+    *m_pScpParams = *ScpParams::Make(strPort, static_cast<uint32_t>(nScpAddr), strParity, strBaud);
     QDialog::accept();
 }

@@ -1,12 +1,10 @@
 #include "shell/UnitPropertiesDlg.h"
 
 #include "params/NetParams.h"
+#include "params/UnitStatus.h"
 #include "shell/DataExchange.h"
 #include "shell/DialogSetup.h"
 #include "ui_UnitPropertiesDlg.h"
-
-const char* const CUnitPropertiesDlg::BAUD_RATES[8] = {"19200",  "38400", "57600", "1200",
-                                                       "115200", "2400",  "4800",  "9600"};
 
 CUnitPropertiesDlg::CUnitPropertiesDlg(QWidget* pParent, uint8_t* pBlock, uint32_t nSerialNo)
     : QDialog(pParent), m_nSerialNo(nSerialNo & 0xFFFF),
@@ -19,19 +17,20 @@ CUnitPropertiesDlg::CUnitPropertiesDlg(QWidget* pParent, uint8_t* pBlock, uint32
     connect(m_pUi->IDCANCEL, &QPushButton::clicked, this, &CUnitPropertiesDlg::reject);
 
     m_pUi->IDC_1066->setRange(0, 15);
-    for (const char* pRate : BAUD_RATES) {
+    for (const char* pRate : UNIT_BAUD_RATES) {
         auto* pItem = new QListWidgetItem(pRate, m_pUi->IDC_1057);
         pItem->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
 
-    m_bAutoBackup = m_nByte25 & 0x40;
-    m_bParityOff = m_nByte24 & 0x80;
-    m_bEncryption = m_nByte24 & 0x08;
-    m_bCts = m_nByte24 & 0x20;
-    m_bDialUp = false; // the unit has no dial-up backup to offer
-    m_nCommAddr = m_nByte28;
+    const CUnitProperties props = CUnitProperties::Decode(m_nByte24, m_nByte25, m_nByte28);
+    m_bAutoBackup = props.m_bAutoBackup;
+    m_bParityOff = props.m_bParityOff;
+    m_bEncryption = props.m_bEncryption;
+    m_bCts = props.m_bCts;
+    m_bDialUp = props.m_bDialUp;
+    m_nCommAddr = props.m_nCommAddr;
     m_pUi->IDC_1066->setValue(m_nCommAddr);
-    m_nBaudCode = m_nByte24 & 0x07;
+    m_nBaudCode = props.m_nBaudCode;
     m_pUi->IDC_1057->setCurrentRow(m_nBaudCode);
 
     CDataExchange dx(this, CDataExchange::LOAD);
@@ -64,13 +63,17 @@ void CUnitPropertiesDlg::accept() {
 
     // No row selected (ctrl-click can clear it): the unit keeps its rate.
     if (const int nRow = m_pUi->IDC_1057->currentRow(); nRow >= 0)
-        m_nBaudCode = static_cast<uint8_t>(nRow & 0x07);
-    m_nByte24 =
-        static_cast<uint8_t>((m_bParityOff ? 0x80 : 0) | (m_bCts ? 0x20 : 0) |
-                             (m_bDialUp ? 0x10 : 0) | (m_bEncryption ? 0x08 : 0) | m_nBaudCode);
-    m_nByte25 = m_bAutoBackup ? 0x40 : 0;
+        m_nBaudCode = static_cast<uint8_t>(nRow & CUnitProperties::BAUD_MASK);
     m_nCommAddr = m_pUi->IDC_1066->value();
-    m_nByte28 = static_cast<uint8_t>(m_nCommAddr & 0xFF);
+    CUnitProperties props;
+    props.m_nBaudCode = m_nBaudCode;
+    props.m_bEncryption = m_bEncryption;
+    props.m_bDialUp = m_bDialUp;
+    props.m_bCts = m_bCts;
+    props.m_bParityOff = m_bParityOff;
+    props.m_bAutoBackup = m_bAutoBackup;
+    props.m_nCommAddr = static_cast<uint8_t>(m_nCommAddr & 0xFF);
+    props.Encode(m_nByte24, m_nByte25, m_nByte28);
     m_pBlock[NetParams::OFS_SCP_FLAGS1] = m_nByte24;
     m_pBlock[NetParams::OFS_SCP_FLAGS2] = m_nByte25;
     m_pBlock[NetParams::OFS_UNIT_COMM_ADDR] = m_nByte28;

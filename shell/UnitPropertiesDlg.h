@@ -20,9 +20,6 @@ public:
 
     void accept() override;
 
-    // Baud rates in the order of their codes (bits 0..2 of byte 24).
-    static const char* const BAUD_RATES[8];
-
 private:
     void DoDataExchange(CDataExchange& dx);
 

@@ -132,7 +132,7 @@ void DialogsTest::ipAddressCancelWritesNothing() {
 
 void DialogsTest::serialPortDefaultsAndRecordBytes() {
     // A record that held a longer choice before: no character of it may remain.
-    ScpParams scp = ScpParams::Make("COM2", 3, "None", "115200");
+    ScpParams scp = *ScpParams::Make("COM2", 3, "None", "115200");
     CSerialPortDlg dlg(nullptr, &scp);
     QCOMPARE(Combo(&dlg, 1047)->currentText(), "COM1");
     QCOMPARE(Combo(&dlg, 1044)->currentText(), "115200");
@@ -161,12 +161,12 @@ void DialogsTest::serialPortDefaultsAndRecordBytes() {
 }
 
 void DialogsTest::serialPortRefusesTextsItCannotHold() {
-    ScpParams scp = ScpParams::Make("COM1", 0, "Even", "115200");
+    ScpParams scp = *ScpParams::Make("COM1", 0, "Even", "115200");
     const ScpParams before = scp;
     CSerialPortDlg dlg(nullptr, &scp);
     dlg.show();
     Combo(&dlg, 1047)->setCurrentText("COM10");
-    QCOMPARE(OkRefused(dlg), "Please enter a port name of at most 4 characters, for example COM1.");
+    QCOMPARE(OkRefused(dlg), "Serial port \"COM10\" is too long: at most 4 characters.");
     QVERIFY(dlg.isVisible());
     QCOMPARE(dlg.focusWidget(), Combo(&dlg, 1047));
     QCOMPARE(Combo(&dlg, 1047)->lineEdit()->selectedText(), "COM10");
@@ -174,10 +174,11 @@ void DialogsTest::serialPortRefusesTextsItCannotHold() {
 
     Combo(&dlg, 1047)->setCurrentText("COM3");
     Combo(&dlg, 1044)->setCurrentText("1152000");
-    QCOMPARE(OkRefused(dlg), "Please enter a baud rate of at most 6 digits, for example 115200.");
+    QCOMPARE(OkRefused(dlg), "Baud rate \"1152000\" is too long: at most 6 characters.");
+    QCOMPARE(dlg.focusWidget(), Combo(&dlg, 1044));
     Combo(&dlg, 1044)->setCurrentText("2400");
     Combo(&dlg, 1045)->setCurrentText("Evenly");
-    QCOMPARE(OkRefused(dlg), "Please enter None, Even or Odd as the parity.");
+    QCOMPARE(OkRefused(dlg), "Parity \"Evenly\" is too long: at most 4 characters.");
     Combo(&dlg, 1045)->setCurrentText("None");
     for (const char* pAddr : {"10", "G", ""}) {
         Combo(&dlg, 1046)->setCurrentText(pAddr);

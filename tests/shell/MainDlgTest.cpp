@@ -259,7 +259,7 @@ void MainDlgTest::ethernetFlashJob() {
     QCOMPARE(m_pAnswers->Log(), QStringList({"[EthNotice] OK", "[IpAddress] OK", "[ChooseFile] OK",
                                              ETH_FLASH_NOTICE, "Flash successfully updated"}));
     QCOMPARE(Layout(*m_pDlg), IDLE);
-    QCOMPARE(m_pDlg->m_nFlashResult.load(), 0);
+    QCOMPARE(m_pDlg->m_eResult.load(), EJobResult::Success);
 }
 
 void MainDlgTest::serialConfigureJob() {
