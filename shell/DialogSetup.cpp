@@ -1,10 +1,17 @@
 #include "shell/DialogSetup.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 
+// The images are linked into a static library: register them once by hand (outside
+// any namespace, as the registration function is global).
 static void InitImages() {
-    // The images are linked into a static library: register them once by hand.
     static const bool s_bDone = [] {
         Q_INIT_RESOURCE(velorcfg);
         return true;
@@ -12,12 +19,94 @@ static void InitImages() {
     (void)s_bDone;
 }
 
+namespace {
+// The layouts are in dialog units of a font 6 pixels wide on average and 13 high:
+// the desktop's sans-serif font at 11 pixels comes closest.
+constexpr int FONT_PIXELS = 11;
+constexpr int SMALLEST_PIXELS = 9;
+
+// Free room to the right of a control, up to the next control beside it or the end
+// of its group.
+int RoomTo(QWidget* pWidget) {
+    QWidget* pParent = pWidget->parentWidget();
+    const QRect r = pWidget->geometry();
+    int nRight = pParent->width() - 3;
+    for (QObject* pObject : pParent->children()) {
+        auto* pOther = qobject_cast<QWidget*>(pObject);
+        if (!pOther || pOther == pWidget || pOther->isWindow()) continue;
+        const QRect o = pOther->geometry();
+        if (o.left() > r.left() && o.top() < r.bottom() && o.bottom() > r.top())
+            nRight = std::min(nRight, o.left() - 2);
+    }
+    return std::max(r.width(), nRight - r.left() + 1);
+}
+
+bool Fits(QWidget* pWidget) {
+    // A field shows all the characters it takes (a key's 16 digits) without scrolling.
+    if (auto* pEdit = qobject_cast<QLineEdit*>(pWidget)) {
+        const int nText = pEdit->fontMetrics().horizontalAdvance(QString(pEdit->maxLength(), 'D'));
+        return nText + 8 <= pEdit->width();
+    }
+    if (auto* pLabel = qobject_cast<QLabel*>(pWidget); pLabel && pLabel->wordWrap())
+        return pLabel->heightForWidth(pLabel->width()) <= pLabel->height();
+    return pWidget->sizeHint().width() <= pWidget->width();
+}
+
+// A text that does not fit its control takes the free room beside it (labels and
+// check boxes) and, if that is not enough, a smaller font, never a clipped text.
+void FitText(QWidget* pWidget) {
+    if (Fits(pWidget)) return;
+    auto* pLabel = qobject_cast<QLabel*>(pWidget);
+    if ((pLabel && !pLabel->wordWrap()) || qobject_cast<QCheckBox*>(pWidget))
+        pWidget->resize(std::min(pWidget->sizeHint().width(), RoomTo(pWidget)), pWidget->height());
+    QFont font = pWidget->font();
+    while (!Fits(pWidget) && font.pixelSize() > SMALLEST_PIXELS) {
+        font.setPixelSize(font.pixelSize() - 1);
+        pWidget->setFont(font);
+    }
+}
+
+// Fits the texts once, when the dialog is first shown and every text has been set.
+class CFitTexts : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override {
+        if (pEvent->type() == QEvent::Show) {
+            auto* pDlg = static_cast<QWidget*>(pWatched);
+            for (QLabel* pLabel : pDlg->findChildren<QLabel*>())
+                if (!pLabel->text().isEmpty()) FitText(pLabel);
+            for (QAbstractButton* pButton : pDlg->findChildren<QAbstractButton*>())
+                FitText(pButton);
+            for (QLineEdit* pEdit : pDlg->findChildren<QLineEdit*>())
+                if (pEdit->maxLength() <= 16 &&
+                    !pEdit->parentWidget()->inherits("QAbstractSpinBox"))
+                    FitText(pEdit);
+            pDlg->removeEventFilter(this);
+            deleteLater();
+        }
+        return QObject::eventFilter(pWatched, pEvent);
+    }
+};
+} // namespace
+
 void ApplyLook(QDialog* pDlg) {
-    InitImages();
-    pDlg->setStyleSheet(
-        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 7px; }"
-        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-        " left: 6px; padding: 0 2px; }");
+    // Once for the whole program: a style sheet on one window would reset the fonts of
+    // the dialogs it parents to the application's.
+    static const bool s_bDone = [] {
+        InitImages();
+        QFont font = QApplication::font();
+        font.setPixelSize(FONT_PIXELS);
+        QApplication::setFont(font);
+        qApp->setStyleSheet(
+            "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 7px; }"
+            "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+            " left: 6px; padding: 0 2px; }");
+        return true;
+    }();
+    (void)s_bDone;
+    pDlg->installEventFilter(new CFitTexts(pDlg));
 }
 
 void SetupDialog(QDialog* pDlg) {
