@@ -12,8 +12,45 @@
 #include "shell/SerialPortDlg.h"
 #include "shell/UnitPropertiesDlg.h"
 
+CQtPrompts::~CQtPrompts() {
+    BeginShutdown();
+}
+
+bool CQtPrompts::Call(const std::function<void()>& fn) {
+    SCall call{&fn};
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_bShuttingDown) return false;
+        m_pending.push_back(&call);
+    }
+    QMetaObject::invokeMethod(this, "RunPendingCalls", Qt::QueuedConnection);
+    std::unique_lock lock(m_mutex);
+    m_cv.wait(lock, [&] { return call.bDone; });
+    return call.bRan;
+}
+
+void CQtPrompts::RunPendingCalls() {
+    for (;;) {
+        SCall* pCall = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_pending.empty()) return;
+            pCall = m_pending.front();
+            m_pending.pop_front();
+        }
+        (*pCall->pFn)();
+        std::lock_guard lock(m_mutex);
+        pCall->bRan = true;
+        pCall->bDone = true;
+        m_cv.notify_all();
+    }
+}
+
 int CQtPrompts::RunWorkerDialog(QDialog& dlg) {
-    if (m_bShuttingDown) return QDialog::Rejected;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_bShuttingDown) return QDialog::Rejected;
+    }
     // Not exec(): that would make the dialog application-modal.
     dlg.setWindowModality(Qt::NonModal);
     QEventLoop loop;
@@ -27,7 +64,16 @@ int CQtPrompts::RunWorkerDialog(QDialog& dlg) {
 }
 
 void CQtPrompts::BeginShutdown() {
-    m_bShuttingDown = true;
+    {
+        // Calls still waiting for the GUI thread are answered "Cancel" at once: after
+        // the event loop has ended they would never run.
+        std::lock_guard lock(m_mutex);
+        m_bShuttingDown = true;
+        for (SCall* pCall : m_pending)
+            pCall->bDone = true;
+        m_pending.clear();
+        m_cv.notify_all();
+    }
     for (const QPointer<QDialog>& pDlg : QList(m_openDialogs))
         if (pDlg) pDlg->done(QDialog::Rejected);
 }

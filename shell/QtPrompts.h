@@ -1,16 +1,19 @@
 #pragma once
 // The job's dialogs and messages as Qt windows. A worker calls in from its own
-// thread: the call runs on the GUI thread (a blocking queued call) and the worker
-// waits for the answer. The dialogs have no parent and leave the main window usable,
-// so a serial job can still be stopped while its dialog is open. Once the program
-// is closing every prompt is answered Cancel at once and open ones are cancelled.
+// thread: the call runs on the GUI thread and the worker waits for the answer. The dialogs have no
+// parent and leave the main window usable, so a serial job can still be stopped while its dialog is
+// open. Once the program is closing every prompt is answered Cancel at once and open ones are
+// cancelled.
 
 #include <QDialog>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QThread>
-#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <type_traits>
 
 #include "platform/Prompts.h"
@@ -35,12 +38,11 @@ public:
     template <class F> auto OnGui(F fn) -> decltype(fn()) {
         using R = decltype(fn());
         if (QThread::currentThread() == thread()) return fn();
-        if (m_bShuttingDown) return R();
         if constexpr (std::is_void_v<R>) {
-            QMetaObject::invokeMethod(this, fn, Qt::BlockingQueuedConnection);
+            Call([&] { fn(); });
         } else {
             R result{};
-            QMetaObject::invokeMethod(this, fn, Qt::BlockingQueuedConnection, &result);
+            Call([&] { result = fn(); });
             return result;
         }
     }
@@ -52,9 +54,25 @@ public:
     // The program is closing: cancels the open dialogs and answers every later prompt
     // with Cancel, so that no worker waits for a window that will never come.
     void BeginShutdown();
-    bool ShuttingDown() const { return m_bShuttingDown; }
+
+    ~CQtPrompts() override;
 
 private:
-    std::atomic<bool> m_bShuttingDown{false};
+    struct SCall {
+        const std::function<void()>* pFn;
+        bool bDone = false;
+        bool bRan = false;
+    };
+    // Queues fn for the GUI thread and waits until it has run there (true) or the
+    // program is closing (false, fn not run). The hand-over is our own lock and
+    // condition rather than a blocking queued connection: the same semantics, and
+    // its ordering is visible to the thread sanitizer, which cannot see into Qt.
+    bool Call(const std::function<void()>& fn);
+    Q_INVOKABLE void RunPendingCalls();
+
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<SCall*> m_pending;
+    bool m_bShuttingDown = false; // guarded by m_mutex
     QList<QPointer<QDialog>> m_openDialogs;
 };

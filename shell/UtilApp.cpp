@@ -23,8 +23,9 @@ int CUtilApp::InitInstance() {
     dlg.show();
     exec();
     // A worker still running (a download the user chose to end, a stopped job still
-    // in its step) is not waited for: it may be blocked on a window that will never
-    // answer. The process ends with it; the system closes its port or socket.
+    // in its step) is not waited for: its prompts are all answered Cancel now, but it
+    // still points at the main window, which must not be destroyed under it. The
+    // process ends with it; the system closes its port or socket.
     if (CWinThread::RunningThreads() > 0) {
         std::fflush(nullptr);
         std::_Exit(0);
