@@ -1,0 +1,4 @@
+#include "ControlsTestUtil.h"
+QObject* MakeBalloonTipTest() {
+    return nullptr;
+}

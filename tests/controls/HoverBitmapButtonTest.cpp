@@ -1,0 +1,4 @@
+#include "ControlsTestUtil.h"
+QObject* MakeHoverBitmapButtonTest() {
+    return nullptr;
+}
