@@ -1,5 +1,7 @@
 #include "BalloonTip.h"
 
+#include "Shapes.h"
+
 #include <QApplication>
 #include <QCursor>
 #include <QFontMetrics>
@@ -47,8 +49,7 @@ bool CBalloonTip::Create(QWidget* pParent) {
     const int a = int(W * 0.5 * INSCRIBED);
     const int b = int(H * 0.5 * INSCRIBED);
     m_rcText = QRect(W / 2 - a + 10, H / 2 - b, 2 * a, 2 * b);
-    m_rgnBalloon =
-        QRegion(nLeft + 10, nTop, nRight - (nLeft + 10), nBottom - nTop, QRegion::Ellipse);
+    m_rgnBalloon = EllipticRgn(nLeft + 10, nTop, nRight, nBottom);
     // The tail's tip is on the left edge, 10 pixels above the middle; its base lies
     // inside the ellipse.
     const QPolygon tail{QPoint(nLeft, nBottom / 2 - 10), QPoint(nLeft + 15, nBottom / 2 - 5),

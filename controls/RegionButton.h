@@ -4,6 +4,8 @@
 // with 3-D edges that follow the outline and a caption centred in the shape. The
 // pointer counts as over the button only inside the region.
 
+#include "Shapes.h"
+
 #include <QColor>
 #include <QImage>
 #include <QPoint>

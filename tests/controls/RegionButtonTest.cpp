@@ -13,11 +13,12 @@ const QColor PALE_BLUE(211, 247, 254);
 const QColor HOVER(250, 220, 180);
 const QColor DISABLED(180, 190, 200);
 
-// The main window's outline: a 96 x 32 capsule.
+// The main window's outline: a capsule in a 95 x 31 box, centred on (47, 15).
 QRegion Capsule() {
-    return QRegion(16, 0, 64, 31) | QRegion(0, 0, 32, 32, QRegion::Ellipse) |
-           QRegion(64, 0, 32, 32, QRegion::Ellipse);
+    return RectRgn(16, 0, 80, 31) | EllipticRgn(0, 0, 32, 32) | EllipticRgn(64, 0, 96, 32);
 }
+const QSize BOX(95, 31);
+const QPoint CENTRE(47, 15);
 
 // Inside the shape, clear of the edges and the caption.
 const QPoint FILL_POINT(8, 16);
@@ -44,7 +45,7 @@ private slots:
                              m_pHost.get(), 1042, 2, FACE, PALE_BLUE, HOVER, DISABLED));
         m_pHost->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_pHost.get()));
-        QCOMPARE(pBtn->geometry(), QRect(10, 10, 96, 32));
+        QCOMPARE(pBtn->geometry(), QRect(QPoint(10, 10), BOX));
 
         const QImage imgNormal = Grab(pBtn);
         QCOMPARE(At(imgNormal, FILL_POINT.x(), FILL_POINT.y()), FACE);
@@ -54,14 +55,15 @@ private slots:
         QCOMPARE(At(imgNormal, 48, 29), SHADOW);
         QCOMPARE(At(imgNormal, 48, 30), DKSHADOW);
         // The rim follows the rounded end, not the rectangle.
-        QCOMPARE(At(imgNormal, 0, 16), LIGHT);
-        QCOMPARE(At(imgNormal, 95, 16), DKSHADOW);
+        QCOMPARE(At(imgNormal, 0, 15), LIGHT);
+        QCOMPARE(At(imgNormal, 94, 15), DKSHADOW);
         // The caption in button text, centred on the shape.
         const QRect rcInk = InkBox(imgNormal, CAPTION_AREA, BTNTEXT);
         QVERIFY(!rcInk.isEmpty());
-        QVERIFY(qAbs(rcInk.center().x() - 48) <= 2);
-        QVERIFY(rcInk.top() >= 16 - QFontMetrics(pBtn->font()).height() / 2);
-        QVERIFY(rcInk.bottom() < 16 + QFontMetrics(pBtn->font()).height() / 2);
+        const int nCell = QFontMetrics(pBtn->font()).height();
+        QVERIFY(qAbs(rcInk.center().x() - CENTRE.x()) <= 2);
+        QVERIFY(rcInk.top() >= CENTRE.y() - nCell / 2);
+        QVERIFY(rcInk.bottom() < CENTRE.y() + nCell / 2);
 
         // Focus draws nothing.
         pBtn->setFocus();
@@ -129,7 +131,7 @@ private slots:
         QWindow* pWindow = m_pHost->windowHandle();
         for (size_t i = 0; i < btns.size(); ++i) {
             QCOMPARE(btns[i]->GetDlgCtrlID(), buttons[i].nId);
-            QCOMPARE(btns[i]->geometry(), QRect(buttons[i].x, buttons[i].y, 96, 32));
+            QCOMPARE(btns[i]->geometry(), QRect(QPoint(buttons[i].x, buttons[i].y), BOX));
             QCOMPARE(btns[i]->mask(), Capsule());
             QTest::mouseClick(pWindow, Qt::LeftButton, {}, btns[i]->geometry().topLeft() + CORNER);
             QTest::mouseClick(pWindow, Qt::LeftButton, {}, btns[i]->geometry().center());
@@ -148,7 +150,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(m_pHost.get()));
         QWindow* pWindow = m_pHost->windowHandle();
         const QPoint ptOrigin = pBtn->pos();
-        const QPoint ptMiddle = ptOrigin + QPoint(48, 16);
+        const QPoint ptMiddle = ptOrigin + CENTRE;
         auto fill = [&] { return At(Grab(pBtn), FILL_POINT.x(), FILL_POINT.y()); };
         QSignalSpy clicks(pBtn, &QAbstractButton::clicked);
 
