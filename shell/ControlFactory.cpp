@@ -1,48 +1,30 @@
 #include "shell/ControlFactory.h"
 
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QPushButton>
+#include <QPalette>
 
-namespace {
-// Eats printable keystrokes that are no key digit; editing and navigation keys pass.
-class CHexKeyFilter : public QObject {
-public:
-    using QObject::QObject;
+#include "HoverBitmapButton.h"
+#include "RegionButton.h"
+#include "Shapes.h"
+#include "SysColor.h"
 
-protected:
-    bool eventFilter(QObject* pWatched, QEvent* pEvent) override {
-        if (pEvent->type() == QEvent::KeyPress) {
-            const auto* pKey = static_cast<QKeyEvent*>(pEvent);
-            const QString str = pKey->text();
-            const bool bCommand =
-                pKey->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-            if (!bCommand && str.size() == 1 && str.at(0).isPrint() && !IsKeyDigit(str.at(0)))
-                return true;
-        }
-        return QObject::eventFilter(pWatched, pEvent);
-    }
-
-private:
-    static bool IsKeyDigit(QChar c) {
-        const char ch = c.toLatin1();
-        return (ch >= '1' && ch <= '9') || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f');
-    }
-};
-} // namespace
+QRegion ActionButtonOutline() {
+    return RectRgn(16, 0, 80, 31) | EllipticRgn(0, 0, 32, 32) | EllipticRgn(64, 0, 96, 32);
+}
 
 QAbstractButton* CreateActionButton(QWidget* pParent, int nId, const QString& strCaption, int x,
-                                    int y) {
-    auto* pButton = new QPushButton(strCaption, pParent);
+                                    int y, const QRegion& rgnOutline) {
+    const QColor crFace = pParent->palette().color(QPalette::Active, QPalette::Button);
+    const QColor crPaleBlue = ColorFromRef(0xFEF7D3);
+    auto* pButton = new CRegionButton;
+    pButton->Create(strCaption, CRegionButton::STYLE_VISIBLE, x, y, rgnOutline, pParent, nId, 2,
+                    crFace, crPaleBlue, crPaleBlue, crFace);
     pButton->setObjectName(QStringLiteral("IDC_%1").arg(nId));
-    pButton->setGeometry(x, y, 96, 32);
-    pButton->setAutoDefault(false);
-    pButton->setFocusPolicy(Qt::ClickFocus);
-    pButton->show();
     return pButton;
 }
 
-void SetUpHexKeyField(QLineEdit* pField) {
-    pField->setMaxLength(16);
-    pField->installEventFilter(new CHexKeyFilter(pField));
+void SetUpOkCancel(CHoverBitmapButton* pOk, CHoverBitmapButton* pCancel, int nLayout) {
+    pOk->LoadBitmaps(135, 135, 135);
+    pOk->SetLayout(nLayout);
+    pCancel->LoadBitmaps(136, 135, 136);
+    pCancel->SetLayout(nLayout);
 }

@@ -1,18 +1,24 @@
 #pragma once
-// The one place where the main window's capsule buttons are made and the key fields
-// are given their keystroke filter: plain Qt controls for now, so the window works
-// before the custom controls arrive and takes them with a change here only.
+// The one place where the main window's capsule buttons and the bitmap buttons of the
+// window and the dialogs are made ready.
 
 #include <QString>
 
 class QAbstractButton;
-class QLineEdit;
+class QRegion;
 class QWidget;
+class CHoverBitmapButton;
 
-// One action button of the main window: the 96 x 32 outline with its top-left corner
-// at (x, y) in the parent's client area, object name IDC_<id>, not in the Tab order.
+// The capsule outline of the action buttons, 96 by 32: the rectangle (16, 0)-(80, 31)
+// united with the ellipses in the boxes (0, 0)-(32, 32) and (64, 0)-(96, 32).
+QRegion ActionButtonOutline();
+
+// One action button of the main window: the outline with its top-left corner at (x, y)
+// in the parent's client area, object name IDC_<id>, not in the Tab order. Each button
+// keeps its own copy of the outline.
 QAbstractButton* CreateActionButton(QWidget* pParent, int nId, const QString& strCaption, int x,
-                                    int y);
+                                    int y, const QRegion& rgnOutline);
 
-// A key field takes only the digits 1 to 9 and A to F (either case) as keystrokes.
-void SetUpHexKeyField(QLineEdit* pField);
+// OK (tick, bitmaps 135, 135, 135) and Cancel/Close (cross, bitmaps 136, 135, 136) with the
+// bitmap at the left (layout 1) or at the top (layout 2).
+void SetUpOkCancel(CHoverBitmapButton* pOk, CHoverBitmapButton* pCancel, int nLayout);

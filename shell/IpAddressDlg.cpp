@@ -1,6 +1,8 @@
 #include "shell/IpAddressDlg.h"
 
+#include "HoverBitmapButton.h"
 #include "params/NetParams.h"
+#include "shell/ControlFactory.h"
 #include "shell/DataExchange.h"
 #include "shell/DialogSetup.h"
 #include "ui_IpAddressDlg.h"
@@ -14,6 +16,7 @@ CIpAddressDlg::CIpAddressDlg(QWidget* pParent, NetParams* pNetParams)
 
     m_pUi->setupUi(this);
     SetupDialog(this);
+    SetUpOkCancel(m_pUi->IDOK, m_pUi->IDCANCEL, CHoverBitmapButton::LAYOUT_BITMAP_TOP);
     connect(m_pUi->IDOK, &QPushButton::clicked, this, &CIpAddressDlg::accept);
     connect(m_pUi->IDCANCEL, &QPushButton::clicked, this, &CIpAddressDlg::reject);
 

@@ -1,11 +1,13 @@
 #include "shell/MainDlg.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <new>
 
+#include "HoverBitmapButton.h"
 #include "jobs/EthernetThread.h"
 #include "jobs/SerlThread.h"
 #include "params/Texts.h"
@@ -27,6 +29,7 @@ CMainDlg::CMainDlg(QWidget* pParent)
     setFixedSize(size());
     m_hIcon = QIcon(":/res/icon128.png");
     setWindowIcon(m_hIcon);
+    SetUpOkCancel(m_pUi->IDOK, m_pUi->IDCANCEL, CHoverBitmapButton::LAYOUT_BITMAP_LEFT);
     connect(m_pUi->IDOK, &QPushButton::clicked, this, &CMainDlg::OnOK);
     connect(m_pUi->IDCANCEL, &QPushButton::clicked, this, &CMainDlg::OnCancel);
 
@@ -48,10 +51,16 @@ CMainDlg::CMainDlg(QWidget* pParent)
         {IDC_FLASH_ETH, "Flash Velor", 300, 99, &CMainDlg::OnFlashEthernet},
         {IDC_FLASH_SER, "Flash Velor", 300, 164, &CMainDlg::OnFlashSerial},
     };
+    const QRegion rgnOutline = ActionButtonOutline();
     for (const SAction& a : actions) {
-        QAbstractButton* pButton = CreateActionButton(this, a.nId, a.pCaption, a.x, a.y);
+        QAbstractButton* pButton =
+            CreateActionButton(this, a.nId, a.pCaption, a.x, a.y, rgnOutline);
         connect(pButton, &QAbstractButton::clicked, this, a.pHandler);
     }
+    // The tooltip sees the window's events before the window does; no tool is registered,
+    // so it never shows.
+    m_tooltip.Create(this);
+    qApp->installEventFilter(&m_tooltip);
     ResetButtons();
 
     m_pNetRecord.reset(new (std::nothrow) NetParams(NetParams::Defaults()));

@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <memory>
 
+#include "BalloonTip.h"
 #include "jobs/JobHost.h"
 #include "shell/QtPrompts.h"
 
@@ -73,4 +74,5 @@ private:
     bool m_bSerialWorker = false;
     bool m_bEthernetWorker = false;
     std::unique_ptr<Ui::MainDlg> m_pUi;
+    CBalloonTip m_tooltip;
 };

@@ -1,5 +1,6 @@
 #include "shell/NetConfigDlg.h"
 
+#include "HoverBitmapButton.h"
 #include "params/NetParams.h"
 #include "shell/ControlFactory.h"
 #include "shell/DataExchange.h"
@@ -33,6 +34,7 @@ CNetConfigDlg::CNetConfigDlg(QWidget* pParent, NetParams* pNetParams, bool bAddr
 
     m_pUi->setupUi(this);
     SetupDialog(this);
+    SetUpOkCancel(m_pUi->IDOK, m_pUi->IDCANCEL, CHoverBitmapButton::LAYOUT_BITMAP_TOP);
     connect(m_pUi->IDOK, &QPushButton::clicked, this, &CNetConfigDlg::accept);
     connect(m_pUi->IDCANCEL, &QPushButton::clicked, this, &CNetConfigDlg::reject);
 
@@ -51,7 +53,7 @@ CNetConfigDlg::CNetConfigDlg(QWidget* pParent, NetParams* pNetParams, bool bAddr
     const size_t anKeyOfs[] = {NetParams::OFS_DES_KEY, NetParams::OFS_TDES_KEY1,
                                NetParams::OFS_TDES_KEY2, NetParams::OFS_TDES_KEY3};
     for (size_t i = 0; i < 4; ++i) {
-        SetUpHexKeyField(apKeys[i]);
+        apKeys[i]->setMaxLength(16);
         KeyToHex(apKeys[i], rec.Data() + anKeyOfs[i]);
         if (!m_bKeysEnabled) apKeys[i]->setEnabled(false);
     }
