@@ -28,3 +28,15 @@ inline void PointRecordAtServer(CSimServer& sim) {
         return 0;
     });
 }
+
+// A serial write sends zeros for the unit's own port settings (bytes 24..28): a unit
+// that holds zeros there reads back exactly what was written.
+inline void ClearUnitPortSettings(CSimServer& sim) {
+    sim.WithUnit([](CSimUnit& unit) {
+        NetParams rec = unit.Params();
+        for (size_t i = NetParams::OFS_SCP_PROPS; i <= NetParams::OFS_UNIT_COMM_ADDR; ++i)
+            rec[i] = 0;
+        unit.SetParams(rec);
+        return 0;
+    });
+}

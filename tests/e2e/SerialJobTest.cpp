@@ -69,15 +69,7 @@ TEST_F(SerialJobTest, ConfigureWritesAndResets) {
         EXPECT_EQ(nSerial, 0x1234u);
         rec.SetPort(4321);
     };
-    // The serial write sends zeros for the unit's own port settings; a unit that
-    // stores them reads back what was sent.
-    m_sim.WithUnit([](CSimUnit& u) {
-        NetParams rec = u.Params();
-        for (size_t i = 24; i <= 28; ++i)
-            rec[i] = 0;
-        u.SetParams(rec);
-        return 0;
-    });
+    ClearUnitPortSettings(m_sim);
     Run(JOB_CONFIGURE);
     EXPECT_EQ(m_prompts.Log(), (Log{"[Config] OK", " Parameters are updated successfully",
                                     "[UpdateDone] OK", " The Orvik has reset successfully"}));

@@ -266,15 +266,7 @@ void MainDlgTest::ethernetFlashJob() {
 
 void MainDlgTest::serialConfigureJob() {
     StartSim(false);
-    // The serial write sends zeros for the unit's own port settings: a unit that
-    // holds zeros there reads back what was written.
-    m_sim.WithUnit([](CSimUnit& u) {
-        NetParams rec = u.Params();
-        for (size_t i = 24; i <= 28; ++i)
-            rec[i] = 0;
-        u.SetParams(rec);
-        return 0;
-    });
+    ClearUnitPortSettings(m_sim);
     ChooseSerial();
     m_pAnswers->On("[Config]", [&](QDialog* pDlg) {
         SetText(pDlg, 1048, "55");
