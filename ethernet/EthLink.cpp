@@ -198,14 +198,14 @@ CEthLink::EStep CEthLink::StatusCheck() {
     return EStep::Next;
 }
 
-int CEthLink::DecryptReply() {
-    const size_t nCount = frame::DataCount(m_pFrame.get());
+int CEthLink::DecryptReplyInFrame(uint8_t* pFrame, size_t nReceived) {
+    const size_t nCount = frame::DataCount(pFrame);
     // Only data that arrived is decrypted; this also keeps the cipher text inside
     // the buffer, which a count above 250 would otherwise leave.
-    if (nCount < IV_LEN || m_nReceived < frame::OFS_DATA + nCount) return -1;
+    if (nCount < IV_LEN || nReceived < frame::OFS_DATA + nCount) return -1;
     const size_t nPlain = nCount - IV_LEN;
     uint8_t abPlain[256];
-    uint8_t* pData = m_pFrame.get() + frame::OFS_DATA;
+    uint8_t* pData = pFrame + frame::OFS_DATA;
     CryptPayload(pData + IV_LEN, abPlain, pData, LINK_KEY.data(), nPlain, CRYPT_DECRYPT);
     std::memcpy(pData, abPlain, nPlain);
     return static_cast<int>(nPlain);

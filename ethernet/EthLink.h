@@ -159,14 +159,17 @@ public:
     // The local port of the socket, for tests that stand in for the unit.
     uint16_t LocalPort() const { return m_socket.LocalPort(); }
 
+    // Decrypts, in place, the read reply of nReceived bytes standing in pFrame
+    // (FRAME_BUFFER bytes): the plain text replaces the reply data from byte 7. Its
+    // length, or -1 when the reply is not usable.
+    static int DecryptReplyInFrame(uint8_t* pFrame, size_t nReceived);
+
 private:
     void Show(const std::string& strText);
     void ShowSocketError(const char* pFormat, int nError);
     void ClearFrame();
     int CheckReply();
-    // The plain text of a read reply standing in the buffer, decrypted over the reply
-    // data from byte 7; its length, or -1 when the reply is not usable.
-    int DecryptReply();
+    int DecryptReply() { return DecryptReplyInFrame(m_pFrame.get(), m_nReceived); }
     // Removes everything that stands in the socket's receive queue, bounded in time.
     void Drain();
 

@@ -39,10 +39,12 @@ struct SLineMode {
 // unknown key, a malformed value or a baud rate the system cannot set.
 int BuildLineMode(const std::string& strMode, SLineMode& rMode);
 
+// The primitives are virtual so that a test or a fuzz target can stand in for the
+// device with a byte stream of its own.
 class CSerialDevice {
 public:
     CSerialDevice() = default;
-    ~CSerialDevice();
+    virtual ~CSerialDevice();
     CSerialDevice(const CSerialDevice&) = delete;
     CSerialDevice& operator=(const CSerialDevice&) = delete;
 
@@ -55,23 +57,23 @@ public:
 
     // Read: the whole read ends nReadTotalMs after it began, or nReadIntervalMs after
     // the last byte. Write: gives up nWriteTotalMs after it began. 0 means no limit.
-    void SetTimeouts(int nReadIntervalMs, int nReadTotalMs, int nWriteTotalMs);
+    virtual void SetTimeouts(int nReadIntervalMs, int nReadTotalMs, int nWriteTotalMs);
 
     // The current line settings (what a mode string does not name keeps them).
-    int GetLineMode(SLineMode& rMode) const;
+    virtual int GetLineMode(SLineMode& rMode) const;
     // Applies baud rate, parity, data and stop bits and flow control, raw mode, in one
     // step. A pseudo-terminal does not keep parity; that is not a failure.
-    int SetLineMode(const SLineMode& mode);
+    virtual int SetLineMode(const SLineMode& mode);
 
     // Discards what was received and not yet read.
-    void PurgeInput();
+    virtual void PurgeInput();
 
     // Writes n bytes; nWritten tells how many went out before an error or the
     // time-out. Returns 0 or errno (a time-out alone is not an error here).
-    int Write(const uint8_t* p, size_t n, size_t& nWritten);
+    virtual int Write(const uint8_t* p, size_t n, size_t& nWritten);
     // Reads up to n bytes within the read time-outs. A read that times out with fewer
     // bytes is not an error. Returns 0 or errno.
-    int Read(uint8_t* p, size_t n, size_t& nRead);
+    virtual int Read(uint8_t* p, size_t n, size_t& nRead);
 
 private:
     int m_fd = -1;

@@ -56,7 +56,8 @@ public:
     void AdvanceSequence();
 
     // Port primitives; results are 0, 1025, 1259 or the system's error number.
-    int OpenPort(int nPort, std::unique_ptr<serialdev::CSerialDevice>& pHandle);
+    // OpenPort is where a test or fuzz target hands in a device of its own.
+    virtual int OpenPort(int nPort, std::unique_ptr<serialdev::CSerialDevice>& pHandle);
     static int SetLine(PortHandle hPort, int nBaud, int nParity, int nDataBits, int nStopBits,
                        int nWriteTimeoutMs, int nReadTimeoutMs);
     static void PurgeInput(PortHandle hPort);
