@@ -206,6 +206,13 @@ int Ended(CCliPrompts& prompts, EJobResult eResult) {
     return ExitCode(eResult);
 }
 
+// A command that ends without its record: with --json, the result alone, so that a
+// script reads how it ended from stdout. A fleet run keeps each unit's result itself.
+int Failed(const SLinkOptions& link, CCliPrompts& prompts, EJobResult eResult) {
+    if (link.m_bJson && !link.m_pCapture) Print(link, json{{"result", JobResultName(eResult)}});
+    return Ended(prompts, eResult);
+}
+
 // The whole image is checked before anything is sent, by a download and a dry run
 // alike; false with the note a flash shows.
 bool CheckImage(CCliPrompts& prompts, CImageCheck& check) {
@@ -278,22 +285,26 @@ int RunStatus(const SLinkOptions& link, CCliPrompts& prompts) {
             eResult = eth.Result();
         }
         eth.CloseSocket(CEthLink::EClose::JobEnd);
-        return Ended(prompts, eResult);
+        return eResult == EJobResult::Success ? Ended(prompts, eResult)
+                                              : Failed(link, prompts, eResult);
     }
     std::string strDevice;
     if (!SerialNameOk(link, prompts) || !SetUpSerial(link, host, strDevice, prompts))
         return EXIT_USAGE;
     CSerlComm comm(&host.m_scp, &prompts, strDevice);
-    if (comm.Connect() != 0) return Ended(prompts, comm.Result());
+    if (comm.Connect() != 0) return Failed(link, prompts, comm.Result());
     uint8_t abReply[CSerlComm::REPLY_SIZE] = {};
-    if (comm.Transact(frame::CMD_STATUS, 2, nullptr, abReply) != 0) {
+    if (const int nCode = comm.Transact(frame::CMD_STATUS, 2, nullptr, abReply)) {
         prompts.Message(txt::SER_NOT_RESPONDING);
-        return Ended(prompts, EJobResult::NoAnswer);
+        // Silence, or replies that were there but unusable.
+        return Failed(link, prompts,
+                      nCode == frame::ERR_NO_REPLY ? EJobResult::NoAnswer
+                                                   : EJobResult::CommFailure);
     }
     const auto st = frame::ParseStatusReply(abReply, comm.ReplyLen());
     if (!st) {
         prompts.Note(NOTE_STATUS_NOT_WHOLE);
-        return Ended(prompts, EJobResult::CommFailure);
+        return Failed(link, prompts, EJobResult::CommFailure);
     }
     Print(link, StatusJson(*st));
     return Ended(prompts, EJobResult::Success);
@@ -306,7 +317,7 @@ int RunRead(const SLinkOptions& link, CCliPrompts& prompts) {
     RunJob(link, host, JOB_CONFIGURE, strDevice);
     // velorctl read answers the configuration dialog with Cancel: having reached it
     // is the success.
-    if (!prompts.m_readRecord) return Ended(prompts, host.m_eResult);
+    if (!prompts.m_readRecord) return Failed(link, prompts, host.m_eResult);
     json j = RecordJson(*prompts.m_readRecord, prompts.m_bPropertiesMode);
     j["serial-number"] = prompts.m_nSerialNo;
     j["keys-enabled"] = prompts.m_bKeysEnabled;
@@ -320,10 +331,7 @@ int RunWrite(const SLinkOptions& link, CCliPrompts& prompts) {
     std::string strDevice;
     if (const int nExit = PrepareJob(link, prompts, host, strDevice)) return nExit;
     RunJob(link, host, JOB_CONFIGURE, strDevice);
-    if (prompts.EditRefused()) {
-        prompts.m_eResult = EJobResult::Refused;
-        return EXIT_REFUSED;
-    }
+    if (prompts.EditRefused()) return Failed(link, prompts, EJobResult::Refused);
     const EJobResult eResult = host.m_eResult;
     if (prompts.m_bWriteConfirmed) {
         json j = RecordJson(host.m_rec, prompts.m_bPropertiesMode);
@@ -333,8 +341,9 @@ int RunWrite(const SLinkOptions& link, CCliPrompts& prompts) {
         j["reset"] = prompts.m_bReset && prompts.m_bResetAsked && eResult == EJobResult::Success;
         j["result"] = JobResultName(eResult);
         Print(link, j);
+        return Ended(prompts, eResult);
     }
-    return Ended(prompts, eResult);
+    return Failed(link, prompts, eResult);
 }
 
 int RunReset(const SLinkOptions& link, CCliPrompts& prompts) {
