@@ -1,24 +1,18 @@
-// bench_eth_flash [runs]: flashes a generated 512 KiB image into the simulated unit
-// over loopback UDP, then runs a raw UDP ping-pong of exactly the datagram sizes the
-// load exchanged, and prints both throughputs and their ratio (best of the runs).
+// Ethernet firmware download of a 512 KiB image into the simulated unit over
+// loopback UDP, set against a raw UDP ping-pong of exactly the datagram sizes the
+// load exchanged, run right before and right after the load in the same round; the
+// row is the ping-pong's time over the load's.
+//
+//   bench_eth_flash [rounds=9]
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
+#include "BenchRow.h"
+#include "BenchUtil.h"
 #include "ethernet/EthLink.h"
 #include "firmware/LoadBlock.h"
 #include "firmware/SampleImage.h"
@@ -30,33 +24,16 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-class CBenchPrompts : public IPrompts {
-public:
-    void Message(const std::string& strText) override { m_messages.push_back(strText); }
-    bool SwitchesNotice(ELink) override { return true; }
-    bool SerialPortDialog(ScpParams&) override { return true; }
-    bool IpAddressDialog(NetParams&) override { return false; }
-    bool ConfigDialog(NetParams&, bool, bool, uint32_t) override { return false; }
-    void PropertiesDialog(uint8_t*, size_t, uint32_t) override {}
-    bool UpdateDoneDialog() override { return false; }
-    bool ChooseImageFile(std::string&) override { return false; }
-    std::vector<std::string> m_messages;
-};
-
-// What the load phase put on the wire: request and reply sizes, in order, and its time.
 struct SLoadRun {
-    std::vector<std::pair<size_t, size_t>> m_exchanges;
+    bench::Exchanges m_exchanges;
     double m_dSeconds = 0;
     bool m_bUpdated = false;
-    std::vector<std::string> m_messages;
 };
 
 SLoadRun FlashOnce(uint16_t nPort, const std::string& strImage) {
     SLoadRun run;
     std::mutex mutex;
-    Clock::time_point tFirst{}, tLast{};
+    bench::Clock::time_point tFirst{}, tLast{};
     bool bLoading = false;
     size_t nPendingRequest = 0;
     SetTraceSink([&](ETraceDir eDir, const uint8_t* p, size_t n) {
@@ -65,10 +42,10 @@ SLoadRun FlashOnce(uint16_t nPort, const std::string& strImage) {
             const bool bLoad = n > frame::OFS_CMD && p[frame::OFS_CMD] == frame::CMD_LOAD;
             if (bLoad && !bLoading) {
                 bLoading = true;
-                tFirst = Clock::now();
+                tFirst = bench::Clock::now();
             }
             if (bLoad && loadblock::IsEndOfLoad(p + frame::OFS_DATA, p[frame::OFS_COUNT])) {
-                tLast = Clock::now();
+                tLast = bench::Clock::now();
                 bLoading = false;
             } else if (bLoading) {
                 nPendingRequest = n;
@@ -79,7 +56,7 @@ SLoadRun FlashOnce(uint16_t nPort, const std::string& strImage) {
         }
     });
 
-    CBenchPrompts prompts;
+    bench::CPrompts prompts;
     CJobHost host(&prompts);
     NetParams rec = NetParams::Defaults();
     host.m_pNetParams = &rec;
@@ -94,61 +71,15 @@ SLoadRun FlashOnce(uint16_t nPort, const std::string& strImage) {
         link.CloseSocket(CEthLink::EClose::JobEnd);
     }
     SetTraceSink({});
-    run.m_dSeconds = std::chrono::duration<double>(tLast - tFirst).count();
-    run.m_messages = prompts.m_messages;
+    if (!run.m_bUpdated) std::fprintf(stderr, "flash failed: %s\n", prompts.Messages().c_str());
+    run.m_dSeconds = bench::Seconds(tLast - tFirst);
     return run;
-}
-
-// The same exchanges between two plain sockets: each request carries the size of the
-// reply it wants in its first two bytes.
-double PingPong(const std::vector<std::pair<size_t, size_t>>& exchanges) {
-    const int fdServer = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fdServer, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t nAddr = sizeof addr;
-    ::getsockname(fdServer, reinterpret_cast<sockaddr*>(&addr), &nAddr);
-    timeval tv{1, 0};
-    ::setsockopt(fdServer, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-
-    std::atomic<bool> bStop{false};
-    std::thread server([&] {
-        std::vector<uint8_t> ab(65536), reply(65536, 0x5A);
-        while (!bStop) {
-            sockaddr_in from{};
-            socklen_t nFrom = sizeof from;
-            const ssize_t n = ::recvfrom(fdServer, ab.data(), ab.size(), 0,
-                                         reinterpret_cast<sockaddr*>(&from), &nFrom);
-            if (n < 2) continue;
-            const size_t nReply = static_cast<size_t>(ab[0] << 8 | ab[1]);
-            ::sendto(fdServer, reply.data(), nReply, 0, reinterpret_cast<sockaddr*>(&from), nFrom);
-        }
-    });
-
-    CDatagramSocket sock;
-    sock.Open();
-    sock.SetRecvTimeout(5000);
-    sock.Connect("127.0.0.1", ntohs(addr.sin_port));
-    std::vector<uint8_t> req(65536, 0xA5), in(CEthFraming::FRAME_BUFFER);
-    const auto t0 = Clock::now();
-    for (const auto& [nReq, nReply] : exchanges) {
-        req[0] = static_cast<uint8_t>(nReply >> 8);
-        req[1] = static_cast<uint8_t>(nReply);
-        sock.Send(req.data(), nReq);
-        if (sock.Recv(in.data(), in.size(), 512) < 0) std::fprintf(stderr, "ping-pong lost\n");
-    }
-    const double dSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
-    bStop = true;
-    server.join();
-    ::close(fdServer);
-    return dSeconds;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const int nRuns = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const int nRounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
     const size_t nImageBytes = 512 * 1024;
     const auto dir =
         std::filesystem::temp_directory_path() / ("bench_eth_flash." + std::to_string(::getpid()));
@@ -176,30 +107,30 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    double dBestFlash = 0, dBestPing = 0;
-    size_t nExchanges = 0;
-    for (int i = 0; i < nRuns; ++i) {
+    bench::SRow row{"ethernet flash / raw UDP ping-pong", "%"};
+    row.m_eTarget = bench::ETarget::AtLeast;
+    row.m_dTarget = 90;
+    row.m_nDecimals = 1;
+    // The first load gives the datagram sizes. Every round then runs the ping-pong
+    // right before and right after its load, so that a change of the machine's load
+    // during the round falls on both sides.
+    const SLoadRun first = FlashOnce(sim.UdpPort(), strImage);
+    if (!first.m_bUpdated || first.m_exchanges.empty()) return 1;
+    const bench::Exchanges& exchanges = first.m_exchanges;
+    for (int i = 0; i < nRounds; ++i) {
+        const double dBefore = bench::UdpPingPong(exchanges);
         const SLoadRun run = FlashOnce(sim.UdpPort(), strImage);
-        if (!run.m_bUpdated || run.m_exchanges.empty()) {
-            std::fprintf(stderr, "flash failed:");
-            for (const auto& s : run.m_messages)
-                std::fprintf(stderr, " [%s]", s.c_str());
-            std::fprintf(stderr, "\n");
-            return 1;
-        }
-        const double dPing = PingPong(run.m_exchanges);
-        nExchanges = run.m_exchanges.size();
-        if (dBestFlash == 0 || run.m_dSeconds < dBestFlash) dBestFlash = run.m_dSeconds;
-        if (dBestPing == 0 || dPing < dBestPing) dBestPing = dPing;
-        std::printf("run %d: load %.3f s, ping-pong %.3f s\n", i + 1, run.m_dSeconds, dPing);
+        const double dAfter = bench::UdpPingPong(exchanges);
+        if (!run.m_bUpdated || run.m_exchanges.size() != exchanges.size()) return 1;
+        const double dPing = (dBefore + dAfter) / 2;
+        row.m_samples.push_back(100.0 * dPing / run.m_dSeconds);
+        std::fprintf(stderr, "round %d: load %.4f s, ping-pong %.4f s and %.4f s\n", i + 1,
+                     run.m_dSeconds, dBefore, dAfter);
     }
+    const size_t nExchanges = exchanges.size();
     std::filesystem::remove_all(dir);
-
-    const double dKiB = static_cast<double>(nImageBytes) / 1024.0;
-    std::printf("image %zu bytes in %zu load exchanges\n", nImageBytes, nExchanges);
-    std::printf("flash      %.3f s  %.1f KiB/s\n", dBestFlash, dKiB / dBestFlash);
-    std::printf("ping-pong  %.3f s  %.1f KiB/s\n", dBestPing, dKiB / dBestPing);
-    std::printf("ratio      %.1f %% of the raw ping-pong (target 80 %%)\n",
-                100.0 * dBestPing / dBestFlash);
+    row.m_strBasis = "512 KiB load, " + std::to_string(nExchanges) +
+                     " exchanges; the same datagram sizes between two plain sockets";
+    bench::Print(row);
     return 0;
 }

@@ -1,0 +1,152 @@
+// A configure job (status, read, configuration dialog answered OK, write with its
+// read-back; the reset declined) run on its worker against the simulated unit, set
+// against the time its exchanges need on the link: over UDP loopback a raw
+// ping-pong of the same datagram sizes, run in the same round; over a pseudo-terminal
+// paced at 115200 baud, 8E1, the line time of its bytes both ways.
+//
+//   bench_configure [rounds=5]
+
+#include <cstdlib>
+#include <mutex>
+
+#include "BenchRow.h"
+#include "BenchUtil.h"
+#include "jobs/EthernetThread.h"
+#include "jobs/JobHost.h"
+#include "jobs/SerlThread.h"
+#include "platform/TimeConstants.h"
+#include "platform/Trace.h"
+#include "sim/SimUnit.h"
+
+namespace {
+
+constexpr int BAUD = 115200;
+constexpr int BITS_PER_CHAR = 11;
+
+class CBenchHost : public CJobHost {
+public:
+    explicit CBenchHost(IPrompts* pPrompts) : CJobHost(pPrompts) {
+        m_pNetParams = &m_rec;
+        m_pScpParams = &m_scp;
+    }
+    void OnJobFinished() override { m_done.Set(); }
+    NetParams m_rec = NetParams::Defaults();
+    ScpParams m_scp = ScpParams::Defaults();
+    CManualResetEvent m_done;
+};
+
+struct SJobRun {
+    double m_dSeconds = 0;
+    uint64_t m_nBytes = 0;
+    bench::Exchanges m_exchanges;
+    bool m_bOk = false;
+};
+
+SJobRun Configure(bool bUdp, const std::string& strPty, uint16_t nPort) {
+    SJobRun run;
+    std::mutex mutex;
+    size_t nPending = 0;
+    SetTraceSink([&](ETraceDir eDir, const uint8_t*, size_t n) {
+        std::lock_guard lock(mutex);
+        run.m_nBytes += n;
+        if (eDir == ETraceDir::Sent) {
+            nPending = n;
+        } else if (nPending) {
+            run.m_exchanges.emplace_back(nPending, n);
+            nPending = 0;
+        }
+    });
+    bench::CPrompts prompts;
+    CBenchHost host(&prompts);
+    host.m_nJob = JOB_CONFIGURE;
+    host.m_rec.SetDottedAt(NetParams::OFS_IP, "127.0.0.1");
+    host.m_rec.SetPort(nPort);
+    host.m_strTargetIp = "127.0.0.1";
+    host.m_nTargetPort = nPort;
+    host.m_nRecvLen = 512;
+    const auto t0 = bench::Clock::now();
+    CWinThread* pThread = nullptr;
+    if (bUdp) {
+        host.m_bEthernetBusy = true;
+        pThread = new CEthernetThread(&host);
+    } else {
+        host.m_bSerialBusy = true;
+        pThread = new CSerlThread(&host, strPty);
+    }
+    if (!pThread->CreateThread()) {
+        delete pThread;
+        return run;
+    }
+    host.m_done.Wait(-1);
+    run.m_dSeconds = bench::Seconds(bench::Clock::now() - t0);
+    CWinThread::WaitForAllThreads(60000);
+    SetTraceSink({});
+    run.m_bOk = host.m_eResult == EJobResult::Success;
+    if (!run.m_bOk) std::fprintf(stderr, "configure: %s\n", prompts.Messages().c_str());
+    return run;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int nRounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    SSimOptions options;
+    options.m_bUdp = true;
+    options.m_nUdpPort = 0;
+    options.m_bPty = true;
+    options.m_nBaud = BAUD;
+    options.m_bParity = true;
+    options.m_bResyncAtStart = false;
+    options.m_bSerialKeepsScp = true;
+    CSimServer sim;
+    std::string strError;
+    if (!sim.Start(options, &strError)) {
+        std::fprintf(stderr, "simulated unit: %s\n", strError.c_str());
+        return 1;
+    }
+    // The unit's record names where it is reached, as a real unit's does.
+    sim.WithUnit([&](CSimUnit& unit) {
+        NetParams rec = unit.Params();
+        rec.SetDottedAt(NetParams::OFS_IP, "127.0.0.1");
+        rec.SetPort(sim.UdpPort());
+        unit.SetParams(rec);
+        return 0;
+    });
+
+    bench::SRow udp{"configure job over UDP loopback / raw ping-pong", "x"};
+    bench::SRow serial{"configure job over 115200 8E1 pty / line time", "x"};
+    size_t nUdpExchanges = 0;
+    uint64_t nSerialBytes = 0;
+    // A job over loopback takes about a millisecond: each round runs it, and its
+    // ping-pong, several times so that one scheduling hiccup does not make the round.
+    constexpr int UDP_REPEATS = 20;
+    for (int i = 0; i < nRounds; ++i) {
+        double dUdpJob = 0, dPing = 0;
+        bench::Exchanges exchanges;
+        for (int k = 0; k < UDP_REPEATS; ++k) {
+            const SJobRun u = Configure(true, {}, sim.UdpPort());
+            if (!u.m_bOk) return 1;
+            dUdpJob += u.m_dSeconds;
+            exchanges = u.m_exchanges;
+            dPing += bench::UdpPingPong(exchanges);
+        }
+        const SJobRun s = Configure(false, sim.PtyPath(), 0);
+        if (!s.m_bOk) return 1;
+        const double dLine = static_cast<double>(s.m_nBytes) * BITS_PER_CHAR / BAUD;
+        udp.m_samples.push_back(dUdpJob / dPing);
+        serial.m_samples.push_back(s.m_dSeconds / dLine);
+        nUdpExchanges = exchanges.size();
+        nSerialBytes = s.m_nBytes;
+        std::fprintf(stderr,
+                     "round %d: udp job %.2f ms, ping-pong %.2f ms; serial job %.1f ms, line "
+                     "%.1f ms\n",
+                     i + 1, 1000 * dUdpJob / UDP_REPEATS, 1000 * dPing / UDP_REPEATS,
+                     1000 * s.m_dSeconds, 1000 * dLine);
+    }
+    udp.m_strBasis = std::to_string(nUdpExchanges) +
+                     " exchanges x 20 a round; the same sizes between plain sockets";
+    serial.m_strBasis = std::to_string(nSerialBytes) + " bytes both ways at 11 bits a byte";
+    bench::Print(udp);
+    bench::Print(serial);
+    return 0;
+}
