@@ -1,7 +1,8 @@
 // The simulated unit's request parser: any bytes handed in as frames, on either
 // link, under the faults that change what it answers. Whatever comes in, a reply is
-// a whole frame with its sums right (unless a fault garbles it on purpose), and the
-// unit's memory stays its own size with every write inside it.
+// a whole frame with its sums right, and the unit's memory stays its own size with
+// every write inside it. The same bytes read as a serial stream: every frame the
+// stream scanner finds is one the unit takes as a request.
 
 #include <algorithm>
 #include <vector>
@@ -43,6 +44,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         }
     }
     FUZZ_CHECK(unit.Memory().size() == CSimUnit::MEMORY_SIZE);
+
+    CSimUnit streamUnit(options);
+    for (size_t j = 2; j < nSize;) {
+        size_t nFrame = 0;
+        const EStreamScan eScan = ScanSerialStream(pData + j, nSize - j, nFrame);
+        if (eScan == EStreamScan::Incomplete) break;
+        if (eScan == EStreamScan::Garbage) {
+            ++j;
+            continue;
+        }
+        FUZZ_CHECK(nFrame >= frame::HEADER_LEN && j + nFrame <= nSize);
+        const std::vector<uint8_t> abFrame(pData + j, pData + j + nFrame);
+        streamUnit.Handle(abFrame.data(), abFrame.size(), CSimUnit::LINK_SERIAL);
+        FUZZ_CHECK(streamUnit.InvalidFrames() == 0);
+        j += nFrame;
+    }
     for (const auto& [nFirst, nLast] : unit.WrittenRanges())
         FUZZ_CHECK(nFirst <= nLast && nLast < CSimUnit::MEMORY_SIZE);
     return 0;

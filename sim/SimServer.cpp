@@ -253,6 +253,22 @@ bool CSimServer::SImpl::Open(std::string* pError) {
     return bOk;
 }
 
+EStreamScan ScanSerialStream(const uint8_t* p, size_t nAvail, size_t& nFrame) {
+    nFrame = 0;
+    if (nAvail == 0) return EStreamScan::Incomplete;
+    if (p[0] != frame::START) return EStreamScan::Garbage;
+    if (nAvail < frame::HEADER_LEN) return EStreamScan::Incomplete;
+    const size_t nLen = p[frame::OFS_LEN];
+    if (frame::Sum8(p, 4) != p[frame::OFS_HSUM] || (nLen != 0 && nLen < 3))
+        return EStreamScan::Garbage;
+    if (nAvail < frame::HEADER_LEN + nLen) return EStreamScan::Incomplete;
+    if (nLen && (static_cast<size_t>(p[frame::OFS_COUNT]) + 3 != nLen ||
+                 frame::Sum8(p, frame::HEADER_LEN + nLen - 1) != p[frame::HEADER_LEN + nLen - 1]))
+        return EStreamScan::Garbage;
+    nFrame = frame::HEADER_LEN + nLen;
+    return EStreamScan::Frame;
+}
+
 void CSimServer::SImpl::DropRx(size_t n) {
     if (!n) return;
     Trace("serial", "drop", m_rx.data(), n);
@@ -275,26 +291,15 @@ void CSimServer::SImpl::Parse() {
     };
     while (i < m_rx.size()) {
         const uint8_t* p = m_rx.data() + i;
-        const size_t nAvail = m_rx.size() - i;
-        if (p[0] != frame::START) {
-            ++i;
-            ++nGarbage;
-            continue;
-        }
-        if (nAvail < frame::HEADER_LEN) break;
-        const size_t nLen = p[frame::OFS_LEN];
-        bool bBad = frame::Sum8(p, 4) != p[frame::OFS_HSUM] || (nLen != 0 && nLen < 3);
-        if (!bBad && nAvail < frame::HEADER_LEN + nLen) break;
-        if (!bBad && nLen)
-            bBad = static_cast<size_t>(p[frame::OFS_COUNT]) + 3 != nLen ||
-                   frame::Sum8(p, frame::HEADER_LEN + nLen - 1) != p[frame::HEADER_LEN + nLen - 1];
-        if (bBad) {
+        size_t nFrame = 0;
+        const EStreamScan eScan = ScanSerialStream(p, m_rx.size() - i, nFrame);
+        if (eScan == EStreamScan::Incomplete) break;
+        if (eScan == EStreamScan::Garbage) {
             ++i;
             ++nGarbage;
             continue;
         }
         flushGarbage();
-        const size_t nFrame = frame::HEADER_LEN + nLen;
         m_frames.emplace_back(m_rxTimes[i + nFrame - 1], std::vector<uint8_t>(p, p + nFrame));
         i += nFrame;
     }

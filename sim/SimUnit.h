@@ -143,6 +143,12 @@ private:
     uint32_t m_nFaultLoadBlocks = 0;
 };
 
+// How the bytes at the head of the serial stream read: not the start of a frame
+// (drop one byte and look again), the start of a frame not yet complete, or a whole
+// frame of nFrame bytes whose layout and sums hold.
+enum class EStreamScan { Garbage, Incomplete, Frame };
+EStreamScan ScanSerialStream(const uint8_t* p, size_t nAvail, size_t& nFrame);
+
 // Serves one unit over the chosen transports on a thread of its own.
 class CSimServer {
 public:
