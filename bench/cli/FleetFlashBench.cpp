@@ -1,7 +1,7 @@
 // bench_fleet_flash [runs] [units] [divisor]: velorctl --fleet flashes a 512 KiB image
 // into 1 and then into 16 simulated units at once over loopback UDP, and prints the
-// wall times, their ratio (best of the runs) and velorctl's peak resident memory
-// (ru_maxrss of the child).
+// ratio of the wall times (one sample a round) and velorctl's peak resident memory
+// (ru_maxrss of the child) as rows of the benchmark table.
 // Time-outs are divided by 20 by default: at full length the unit's restart wait
 // after the load dominates, and that wait overlaps perfectly.
 
@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchRow.h"
 #include "firmware/SampleImage.h"
 #include "sim/SimUnit.h"
 
@@ -138,17 +139,25 @@ int main(int argc, char** argv) {
     };
     const std::string strOne = writeCsv("one.csv", 1), strAll = writeCsv("all.csv", nUnits);
 
-    double dOne = 1e9, dAll = 1e9;
-    long nRssOne = 0, nRssAll = 0;
+    bench::SRow ratio("velorctl --fleet flash, " + std::to_string(nUnits) + " units / 1 unit", "x");
+    ratio.m_eTarget = bench::ETarget::AtMost;
+    ratio.m_dTarget = 2;
+    ratio.m_strBasis = "512 KiB image over loopback UDP, time-outs / " + std::to_string(nDivisor) +
+                       "; 1 unit flashed in the same round";
+    bench::SRow memory("velorctl --fleet peak memory, " + std::to_string(nUnits) + " units", "MB");
+    memory.m_eTarget = bench::ETarget::AtMost;
+    memory.m_dTarget = 20;
+    memory.m_nDecimals = 1;
+    memory.m_strBasis = "ru_maxrss of the ended process";
     bool bFailed = false;
     for (int i = 0; i < nRuns && !bFailed; ++i) {
         const SRun one = FlashFleet(strOne, strImage, nDivisor);
         const SRun all = FlashFleet(strAll, strImage, nDivisor);
         bFailed = !one.m_bOk || !all.m_bOk;
-        dOne = std::min(dOne, one.m_dSeconds);
-        dAll = std::min(dAll, all.m_dSeconds);
-        nRssOne = std::max(nRssOne, one.m_nMaxRssKb);
-        nRssAll = std::max(nRssAll, all.m_nMaxRssKb);
+        ratio.m_samples.push_back(all.m_dSeconds / one.m_dSeconds);
+        memory.m_samples.push_back(static_cast<double>(all.m_nMaxRssKb) / 1024);
+        std::fprintf(stderr, "round %d: 1 unit %.3f s, %zu units %.3f s\n", i + 1, one.m_dSeconds,
+                     nUnits, all.m_dSeconds);
     }
     ::close(afdHold[1]);
     ::waitpid(pidSims, nullptr, 0);
@@ -157,12 +166,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "a flash failed\n");
         return 1;
     }
-    std::printf("image 512 KiB, time-outs / %d, best of %d\n", nDivisor, nRuns);
-    std::printf("1 unit:    %7.3f s   peak memory %6.1f MB\n", dOne,
-                static_cast<double>(nRssOne) / 1024);
-    std::printf("%zu units: %7.3f s   peak memory %6.1f MB\n", nUnits, dAll,
-                static_cast<double>(nRssAll) / 1024);
-    std::printf("ratio %.2fx (target under 2x); peak memory %s 20 MB\n", dAll / dOne,
-                nRssAll < 20 * 1024 ? "under" : "OVER");
+    bench::Print(ratio);
+    bench::Print(memory);
     return 0;
 }
