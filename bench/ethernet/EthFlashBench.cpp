@@ -3,7 +3,7 @@
 // load exchanged, run right before and right after the load in the same round; the
 // row is the ping-pong's time over the load's.
 //
-//   bench_eth_flash [rounds=9]
+//   bench_eth_flash [rounds=15]
 
 #include <unistd.h>
 
@@ -108,7 +108,7 @@ double RawLoad(uint16_t nPort, const std::vector<std::vector<uint8_t>>& blocks) 
 } // namespace
 
 int main(int argc, char** argv) {
-    const int nRounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
+    const int nRounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
     const size_t nImageBytes = 512 * 1024;
     const auto dir =
         std::filesystem::temp_directory_path() / ("bench_eth_flash." + std::to_string(::getpid()));
