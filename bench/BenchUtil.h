@@ -96,14 +96,20 @@ inline double UdpPingPong(const Exchanges& exchanges) {
     sock.SetRecvTimeout(5000);
     sock.Connect("127.0.0.1", ntohs(addr.sin_port));
     std::vector<uint8_t> req(65536, 0xA5), in(CEthFraming::FRAME_BUFFER);
-    const auto t0 = Clock::now();
-    for (const auto& [nReq, nReply] : exchanges) {
-        req[0] = static_cast<uint8_t>(nReply >> 8);
-        req[1] = static_cast<uint8_t>(nReply);
-        sock.Send(req.data(), nReq);
-        if (sock.Recv(in.data(), in.size(), 512) < 0) std::fprintf(stderr, "ping-pong lost\n");
+    // The floor is what the two sockets can do: the best of three passes, so that the
+    // new server thread's start and one preemption do not count as the floor.
+    double dSeconds = 0;
+    for (int nPass = 0; nPass < 3; ++nPass) {
+        const auto t0 = Clock::now();
+        for (const auto& [nReq, nReply] : exchanges) {
+            req[0] = static_cast<uint8_t>(nReply >> 8);
+            req[1] = static_cast<uint8_t>(nReply);
+            sock.Send(req.data(), nReq);
+            if (sock.Recv(in.data(), in.size(), 512) < 0) std::fprintf(stderr, "ping-pong lost\n");
+        }
+        const double d = Seconds(Clock::now() - t0);
+        if (nPass == 0 || d < dSeconds) dSeconds = d;
     }
-    const double dSeconds = Seconds(Clock::now() - t0);
     bStop = true;
     server.join();
     ::close(fdServer);

@@ -427,6 +427,8 @@ void CSimServer::SImpl::ReadUdp() {
                 reply.resize(std::min<size_t>(static_cast<size_t>(nOversize), UDP_MAX_PAYLOAD), 0);
             m_udpOut.push_back({now + std::chrono::milliseconds(nDelayMs), from, std::move(reply)});
         }
+        // A reply due now leaves before the socket is asked for more, as a unit answers.
+        if (nDelayMs == 0 && !m_udpOut.empty()) FlushUdp(now);
     }
 }
 

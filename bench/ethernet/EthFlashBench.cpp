@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "BenchRow.h"
 #include "BenchUtil.h"
@@ -157,11 +158,23 @@ int main(int argc, char** argv) {
     const SLoadRun first = FlashOnce(sim.UdpPort(), strImage);
     if (!first.m_bUpdated || first.m_exchanges.empty()) return 1;
     const bench::Exchanges& exchanges = first.m_exchanges;
+    // Right after a burst of exchanges the next one runs measurably slower for a
+    // while, whichever side it is: every phase starts after a short quiet spell.
+    const auto quiet = [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); };
     for (int i = 0; i < nRounds; ++i) {
         const double dBefore = bench::UdpPingPong(exchanges);
-        const double dRaw = RawLoad(sim.UdpPort(), blocks);
+        quiet();
+        // Which of the two loads goes first alternates from round to round.
+        double dRaw = i % 2 ? RawLoad(sim.UdpPort(), blocks) : 0;
+        if (i % 2) quiet();
         const SLoadRun run = FlashOnce(sim.UdpPort(), strImage);
+        quiet();
+        if (i % 2 == 0) {
+            dRaw = RawLoad(sim.UdpPort(), blocks);
+            quiet();
+        }
         const double dAfter = bench::UdpPingPong(exchanges);
+        quiet();
         if (!run.m_bUpdated || run.m_exchanges.size() != exchanges.size() || dRaw <= 0) return 1;
         const double dPing = (dBefore + dAfter) / 2;
         row.m_samples.push_back(100.0 * dPing / run.m_dSeconds);
