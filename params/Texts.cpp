@@ -9,6 +9,18 @@ std::string txt::Format(const char* pFormat, const char* pWhat) {
     return str;
 }
 
+std::string txt::PortOffer(int nPort, const std::string& strDevice,
+                           const std::string& strDescription) {
+    std::string str = "COM" + std::to_string(nPort) + " - " + strDevice;
+    // The driver's description of a built-in port is often just the device's name.
+    const size_t nSlash = strDevice.rfind('/');
+    const std::string strBase =
+        nSlash == std::string::npos ? strDevice : strDevice.substr(nSlash + 1);
+    if (!strDescription.empty() && strDescription != strBase && strDescription != strDevice)
+        str += " (" + strDescription + ")";
+    return str;
+}
+
 const char* JobResultName(EJobResult eResult) {
     switch (eResult) {
     case EJobResult::None:

@@ -21,6 +21,39 @@ inline constexpr const char* CLOSE_DURING_FLASH =
     "A firmware download is still running. Closing now ends it and leaves the Velor's "
     "program memory half written; the Velor must then be flashed again.\n\nClose anyway?";
 
+// --- desktop window: machine ports, download progress, demo, command line -----------
+// A machine port in the serial port list: "COM3 - /dev/ttyUSB0 (FT232R USB UART)".
+std::string PortOffer(int nPort, const std::string& strDevice, const std::string& strDescription);
+// The download progress window; %1 and %2 are filled in by the window.
+inline constexpr const char* PROGRESS_TITLE = "Flashing Velor";
+inline constexpr const char* PROGRESS_HEADING =
+    "Downloading the firmware image. Do not power Velor off during the update.";
+inline constexpr const char* PROGRESS_BLOCKS = "Blocks:";
+inline constexpr const char* PROGRESS_BYTES = "Bytes:";
+inline constexpr const char* PROGRESS_RATE = "Rate:";
+inline constexpr const char* PROGRESS_LEFT = "Time left:";
+inline constexpr const char* PROGRESS_OF = "%1 of %2";
+inline constexpr const char* PROGRESS_BYTES_PER_SECOND = "%1 bytes/s";
+inline constexpr const char* PROGRESS_MIN_SEC = "%1 min %2 s";
+inline constexpr const char* PROGRESS_UNKNOWN = "-";
+// The main window's title gets this when a simulated unit stands in for the hardware.
+inline constexpr const char* DEMO_TITLE_SUFFIX = " - DEMO (simulated Velor, no hardware)";
+// Followed by the reason.
+inline constexpr const char* DEMO_FAILED =
+    "The simulated Velor for the demo could not be started: ";
+inline constexpr const char* VELORCFG_USAGE =
+    "Usage: velorcfg [--demo]\n"
+    "Configures and flashes Velor units over Ethernet (UDP) or a serial port.\n"
+    "\n"
+    "  --demo      run against a simulated Velor inside the program: COM1 is its\n"
+    "              pseudo-terminal, the IP address dialog starts at its UDP port\n"
+    "              on 127.0.0.1, and a sample image to flash lies in the file dialog\n"
+    "  --help      show this text\n"
+    "  --version   show the version\n"
+    "\n"
+    "COMn opens $VELOR_COMn when set, a port chosen in the serial port list, or\n"
+    "/dev/ttyS<n-1>.\n";
+
 // --- notices shown before a link is used and after parameters were written ---------
 inline constexpr const char* ETHERNET_SWITCHES_NOTICE =
     "On SW 3, dipswitch 1 and 2 must be ON, dipswitch 4 and 5 must be off.  On SW 2, dipswitch 4 "

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <map>
+#include <mutex>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -90,10 +92,27 @@ int MsUntil(Clock::time_point t) {
 
 } // namespace
 
+namespace {
+std::mutex g_portMapMutex;
+std::map<int, std::string> g_portMap; // guarded by g_portMapMutex
+} // namespace
+
 std::string ResolvePort(int nPort) {
     const std::string strVar = "VELOR_COM" + std::to_string(nPort);
     if (const char* psz = std::getenv(strVar.c_str()); psz && *psz) return psz;
+    {
+        std::lock_guard lock(g_portMapMutex);
+        if (auto it = g_portMap.find(nPort); it != g_portMap.end()) return it->second;
+    }
     return "/dev/ttyS" + std::to_string(nPort - 1);
+}
+
+void MapPort(int nPort, const std::string& strDevice) {
+    std::lock_guard lock(g_portMapMutex);
+    if (strDevice.empty())
+        g_portMap.erase(nPort);
+    else
+        g_portMap[nPort] = strDevice;
 }
 
 int BuildLineMode(const std::string& strMode, SLineMode& rMode) {

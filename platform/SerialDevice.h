@@ -14,9 +14,14 @@ constexpr int OK = 0;
 constexpr int ERR_WRITE_SHORT = 1025; // the write moved fewer bytes than asked
 constexpr int ERR_NOT_OPEN = 1259;    // read or write without an open port
 
-// The device a port number stands for: $VELOR_COMn when set and not empty,
-// otherwise /dev/ttyS<n-1>.
+// The device a port number stands for: $VELOR_COMn when set and not empty, then
+// the device mapped to it in this process (MapPort), otherwise /dev/ttyS<n-1>.
 std::string ResolvePort(int nPort);
+
+// Makes COMn open strDevice in this process (the desktop program's demo unit, a
+// machine port chosen in the port list); an empty path removes the mapping. Safe to
+// call while a worker resolves ports.
+void MapPort(int nPort, const std::string& strDevice);
 
 // Why a device could not be opened, for a person: "/dev/ttyUSB0: permission denied
 // (the device belongs to group dialout: join it with ..., then log in again)".

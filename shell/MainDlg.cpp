@@ -176,6 +176,7 @@ void CMainDlg::OnJobFinished() {
         ResetButtons();
         m_pScpParams = nullptr;
         m_pScpRecord.reset();
+        m_prompts.EndProgress();
     });
 }
 

@@ -5,15 +5,79 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 
+#include "firmware/ImageReader.h"
 #include "params/NetParams.h"
+#include "platform/SerialDevice.h"
 #include "shell/IpAddressDlg.h"
 #include "shell/NetConfigDlg.h"
 #include "shell/NoticeDlgs.h"
+#include "shell/ProgressDlg.h"
 #include "shell/SerialPortDlg.h"
 #include "shell/UnitPropertiesDlg.h"
 
+CQtPrompts::CQtPrompts(QObject* pParent) : QObject(pParent) {}
+
 CQtPrompts::~CQtPrompts() {
     BeginShutdown();
+}
+
+void CQtPrompts::PortOpenFailed(const std::string& strDevice, int nError) {
+    // Built here, on the worker: it looks the device's group up.
+    Message(serialdev::OpenFailureText(strDevice, nError));
+}
+
+void CQtPrompts::Progress(uint64_t nDone, uint64_t nTotal) {
+    const auto tNow = std::chrono::steady_clock::now();
+    const double dFraction =
+        nTotal ? static_cast<double>(nDone) / static_cast<double>(nTotal) : 1.0;
+    {
+        std::lock_guard lock(m_progressMutex);
+        SProgress& p = m_progress;
+        if (!p.m_bStarted) {
+            p.m_bStarted = true;
+            p.m_tFirst = tNow;
+            p.m_dFirstFraction = dFraction;
+        }
+        p.m_dFraction = dFraction;
+        const double dSeconds = std::chrono::duration<double>(tNow - p.m_tFirst).count();
+        if (dSeconds > 0.2)
+            p.m_dRate =
+                (dFraction - p.m_dFirstFraction) * static_cast<double>(p.m_nBytes) / dSeconds;
+        // One update in flight at a time: a fast download never floods the GUI thread.
+        if (p.m_bPosted) return;
+        p.m_bPosted = true;
+    }
+    // Queued, never waited for: the download goes on at once.
+    QMetaObject::invokeMethod(
+        this, [this] { ShowProgress(); }, Qt::QueuedConnection);
+}
+
+void CQtPrompts::ShowProgress() {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_bShuttingDown) return;
+    }
+    SProgress p;
+    {
+        std::lock_guard lock(m_progressMutex);
+        m_progress.m_bPosted = false;
+        if (!m_progress.m_bStarted) return;
+        p = m_progress;
+    }
+    if (!m_pProgressDlg) {
+        m_pProgressDlg = std::make_unique<CProgressDlg>();
+        m_pProgressDlg->show();
+    }
+    if (m_pProgressDlg->ClosedByUser()) return;
+    m_pProgressDlg->Show(p.m_dFraction, p.m_nBlocks, p.m_nBytes, p.m_dRate);
+}
+
+void CQtPrompts::EndProgress() {
+    {
+        std::lock_guard lock(m_progressMutex);
+        m_progress = SProgress{};
+    }
+    m_pProgressDlg.reset();
 }
 
 bool CQtPrompts::Call(const std::function<void()>& fn) {
@@ -74,6 +138,7 @@ void CQtPrompts::BeginShutdown() {
         m_pending.clear();
         m_cv.notify_all();
     }
+    m_pProgressDlg.reset();
     for (const QPointer<QDialog>& pDlg : QList(m_openDialogs))
         if (pDlg) pDlg->done(QDialog::Rejected);
 }
@@ -136,8 +201,8 @@ bool CQtPrompts::UpdateDoneDialog() {
 }
 
 bool CQtPrompts::ChooseImageFile(std::string& strPath) {
-    return OnGui([&] {
-        QFileDialog dlg(nullptr);
+    const bool bChosen = OnGui([&] {
+        QFileDialog dlg(nullptr, {}, m_strImageFolder);
         dlg.setFileMode(QFileDialog::ExistingFile);
         dlg.setAcceptMode(QFileDialog::AcceptOpen);
         // Qt's own dialog, so that it too leaves the main window usable. "All" means
@@ -151,4 +216,14 @@ bool CQtPrompts::ChooseImageFile(std::string& strPath) {
         strPath = dlg.selectedFiles().constFirst().toStdString();
         return true;
     });
+    if (!bChosen) return false;
+    // The image's blocks and bytes, for the progress window: read here, on the worker.
+    const CImageCheck check = ValidateImage(strPath);
+    std::lock_guard lock(m_progressMutex);
+    m_progress = SProgress{};
+    if (check.Ok()) {
+        m_progress.m_nBlocks = check.m_nBlocks;
+        m_progress.m_nBytes = check.m_nBytes;
+    }
+    return true;
 }

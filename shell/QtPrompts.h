@@ -10,18 +10,22 @@
 #include <QObject>
 #include <QPointer>
 #include <QThread>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <type_traits>
 
 #include "platform/Prompts.h"
 
+class CProgressDlg;
+
 class CQtPrompts : public QObject, public IPrompts {
     Q_OBJECT
 public:
-    explicit CQtPrompts(QObject* pParent = nullptr) : QObject(pParent) {}
+    explicit CQtPrompts(QObject* pParent = nullptr);
 
     void Message(const std::string& strText) override;
     bool SwitchesNotice(ELink eLink) override;
@@ -32,6 +36,16 @@ public:
     void PropertiesDialog(uint8_t* pPlain, size_t nLen, uint32_t nSerialNo) override;
     bool UpdateDoneDialog() override;
     bool ChooseImageFile(std::string& strPath) override;
+    // A second message after "Unable to open port": the device and what the system said.
+    void PortOpenFailed(const std::string& strDevice, int nError) override;
+    // Posts the download's progress to the progress window and returns at once.
+    void Progress(uint64_t nDone, uint64_t nTotal) override;
+
+    // The job has ended: closes the progress window (GUI thread).
+    void EndProgress();
+    // The folder the file dialog opens in (the demo's sample image); empty: the
+    // current one.
+    void SetImageFolder(const QString& strFolder) { m_strImageFolder = strFolder; }
 
     // Runs fn on the GUI thread and hands back its result; on the GUI thread itself it
     // is a plain call. Once closing, fn does not run and the answer is "Cancel".
@@ -75,4 +89,21 @@ private:
     std::deque<SCall*> m_pending;
     bool m_bShuttingDown = false; // guarded by m_mutex
     QList<QPointer<QDialog>> m_openDialogs;
+    QString m_strImageFolder;
+
+    // Progress of the running download, written by the worker, shown by the GUI thread.
+    struct SProgress {
+        uint64_t m_nBlocks = 0; // the image's, 0 when not known
+        uint64_t m_nBytes = 0;
+        double m_dFraction = 0;
+        bool m_bStarted = false;
+        std::chrono::steady_clock::time_point m_tFirst;
+        double m_dFirstFraction = 0;
+        double m_dRate = 0;     // image bytes a second since the first report
+        bool m_bPosted = false; // an update is on its way to the GUI thread
+    };
+    void ShowProgress();
+    std::mutex m_progressMutex;
+    SProgress m_progress; // guarded by m_progressMutex
+    std::unique_ptr<CProgressDlg> m_pProgressDlg;
 };

@@ -1,7 +1,10 @@
 #include "shell/SerialPortDlg.h"
 
+#include <QAbstractItemView>
+
 #include "params/ScpParams.h"
 #include "params/Texts.h"
+#include "platform/SerialDevice.h"
 #include "shell/DataExchange.h"
 #include "shell/DialogSetup.h"
 #include "ui_SerialPortDlg.h"
@@ -24,6 +27,14 @@ int HexDigit(const QString& str) {
 }
 } // namespace
 
+CSerialPortDlg::FListPorts CSerialPortDlg::s_pfnListPorts = serialdev::ListMachinePorts;
+
+CSerialPortDlg::FListPorts CSerialPortDlg::SetPortLister(FListPorts pfn) {
+    const FListPorts pfnOld = s_pfnListPorts;
+    s_pfnListPorts = pfn;
+    return pfnOld;
+}
+
 CSerialPortDlg::CSerialPortDlg(QWidget* pParent, ScpParams* pScpParams)
     : QDialog(pParent), m_pScpParams(pScpParams), m_pUi(std::make_unique<Ui::SerialPortDlg>()) {
     m_pUi->setupUi(this);
@@ -36,6 +47,27 @@ CSerialPortDlg::CSerialPortDlg(QWidget* pParent, ScpParams* pScpParams)
     Fill(m_pUi->IDC_1045, {"None", "Even", "Odd"}, 1);
     Fill(m_pUi->IDC_1046,
          {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B", "C", "D", "E", "F"}, 0);
+    OfferMachinePorts();
+}
+
+void CSerialPortDlg::OfferMachinePorts() {
+    m_offers = serialdev::OfferMachinePorts(s_pfnListPorts());
+    QComboBox* pCombo = m_pUi->IDC_1047;
+    for (const serialdev::SPortOffer& offer : m_offers) {
+        const QString strDevice = QString::fromStdString(offer.m_info.m_strDevice);
+        pCombo->addItem(
+            QString::fromStdString(txt::PortOffer(offer.m_nPort, offer.m_info.m_strDevice,
+                                                  offer.m_info.m_strDescription)),
+            offer.m_nPort);
+        pCombo->setItemData(pCombo->count() - 1, strDevice, Qt::ToolTipRole);
+    }
+    if (m_offers.empty()) return;
+    // The list shows the devices; the field keeps what the record holds, "COM3".
+    connect(pCombo, &QComboBox::currentIndexChanged, this, [pCombo](int nIndex) {
+        const QVariant port = pCombo->itemData(nIndex);
+        if (port.isValid()) pCombo->setEditText(QString("COM%1").arg(port.toInt()));
+    });
+    pCombo->view()->setMinimumWidth(pCombo->view()->sizeHintForColumn(0) + 24);
 }
 
 CSerialPortDlg::~CSerialPortDlg() = default;
@@ -63,5 +95,11 @@ void CSerialPortDlg::accept() {
     if (dx.Failed()) return;
 
     *m_pScpParams = *ScpParams::Make(strPort, static_cast<uint32_t>(nScpAddr), strParity, strBaud);
+    // Every number the list offered now opens its device, whether picked or typed;
+    // one offered last time and not now opens its default device again.
+    for (int n = serialdev::FIRST_OFFERED_PORT; n <= serialdev::LAST_OFFERED_PORT; ++n)
+        serialdev::MapPort(n, {});
+    for (const serialdev::SPortOffer& offer : m_offers)
+        serialdev::MapPort(offer.m_nPort, offer.m_info.m_strDevice);
     QDialog::accept();
 }

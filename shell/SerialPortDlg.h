@@ -1,10 +1,15 @@
 #pragma once
 // Port, baud rate, parity and the unit's SCP address for the serial link. Always
-// opens with COM1, 115200, Even and 0; OK writes the settings record.
+// opens with COM1, 115200, Even and 0; OK writes the settings record. The port list
+// offers the machine's serial ports after COM1 and COM2 under COM3..COM9, each with
+// its device and description; OK makes those numbers open those devices.
 
 #include <QDialog>
 #include <QString>
 #include <memory>
+#include <vector>
+
+#include "platform/SerialPorts.h"
 
 struct ScpParams;
 namespace Ui {
@@ -19,7 +24,16 @@ public:
 
     void accept() override;
 
+    // Where the machine's ports come from (tests put their own list in); returns the
+    // one it replaces.
+    using FListPorts = std::vector<serialdev::SPortInfo> (*)();
+    static FListPorts SetPortLister(FListPorts pfn);
+
 private:
+    void OfferMachinePorts();
+
+    static FListPorts s_pfnListPorts;
+    std::vector<serialdev::SPortOffer> m_offers;
     QString m_strBaudRate;
     QString m_strParity;
     QString m_strPort;
