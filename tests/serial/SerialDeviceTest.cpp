@@ -7,7 +7,9 @@
 #include <thread>
 
 #include "PtyPeer.h"
+#include "params/Texts.h"
 #include "platform/SerialDevice.h"
+#include "platform/SerialPorts.h"
 #include "serial/SerlComm.h"
 
 using namespace serialdev;
@@ -29,6 +31,45 @@ TEST(SerialDevice, PortNameResolution) {
     ::setenv("VELOR_COM3", "", 1); // set but empty: the default device
     EXPECT_EQ(ResolvePort(3), "/dev/ttyS2");
     ::unsetenv("VELOR_COM3");
+}
+
+TEST(SerialDevice, PortMapBetweenVariableAndDefault) {
+    ::unsetenv("VELOR_COM5");
+    MapPort(5, "/dev/ttyUSB1");
+    EXPECT_EQ(ResolvePort(5), "/dev/ttyUSB1");
+    EXPECT_EQ(ResolvePort(6), "/dev/ttyS5");
+    ::setenv("VELOR_COM5", "/dev/pts/9", 1);
+    EXPECT_EQ(ResolvePort(5), "/dev/pts/9"); // the variable wins
+    ::unsetenv("VELOR_COM5");
+    MapPort(5, {});
+    EXPECT_EQ(ResolvePort(5), "/dev/ttyS4");
+}
+
+TEST(SerialDevice, MachinePortsOfferedUnderFreeNumbers) {
+    auto numbers = [](const std::vector<SPortOffer>& offers) {
+        std::string str;
+        for (const auto& o : offers)
+            str += std::to_string(o.m_nPort) + "=" + o.m_info.m_strDevice + " ";
+        return str;
+    };
+    for (int n = 1; n <= 9; ++n)
+        ::unsetenv(("VELOR_COM" + std::to_string(n)).c_str());
+    // COM1's and COM2's devices are not offered twice; at most COM3..COM9.
+    std::vector<SPortInfo> ports = {
+        {"/dev/ttyS0", ""}, {"/dev/ttyUSB0", "FT232R"}, {"/dev/ttyS1", ""}};
+    for (int i = 1; i <= 8; ++i)
+        ports.push_back({"/dev/ttyACM" + std::to_string(i), ""});
+    EXPECT_EQ(numbers(OfferMachinePorts(ports)), "3=/dev/ttyUSB0 4=/dev/ttyACM1 5=/dev/ttyACM2 "
+                                                 "6=/dev/ttyACM3 7=/dev/ttyACM4 8=/dev/ttyACM5 "
+                                                 "9=/dev/ttyACM6 ");
+    // A number a variable names is skipped, and the device it names is not offered.
+    ::setenv("VELOR_COM3", "/dev/ttyACM1", 1);
+    EXPECT_EQ(numbers(OfferMachinePorts({{"/dev/ttyACM1", ""}, {"/dev/ttyUSB0", ""}})),
+              "4=/dev/ttyUSB0 ");
+    ::unsetenv("VELOR_COM3");
+    EXPECT_EQ(txt::PortOffer(3, "/dev/ttyUSB0", "FT232R USB UART"),
+              "COM3 - /dev/ttyUSB0 (FT232R USB UART)");
+    EXPECT_EQ(txt::PortOffer(4, "/dev/ttyS4", "ttyS4"), "COM4 - /dev/ttyS4");
 }
 
 TEST(SerialDevice, ModeStringFormattedAndParsedBack) {

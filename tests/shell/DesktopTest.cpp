@@ -1,0 +1,242 @@
+// The desktop additions through the main window against simulated units: the demo's
+// unit on both rows, machine serial ports offered under COM3.. and opened through
+// them, and the progress window of a download on either link.
+
+#include <QComboBox>
+#include <QtTest>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "GuiTestUtil.h"
+#include "SimServerUtil.h"
+#include "firmware/ImageReader.h"
+#include "firmware/SampleImage.h"
+#include "platform/SerialDevice.h"
+#include "platform/TimeConstants.h"
+#include "platform/WinThread.h"
+#include "shell/DemoUnit.h"
+#include "shell/MainDlg.h"
+#include "shell/ProgressDlg.h"
+#include "shell/SerialPortDlg.h"
+#include "sim/SimUnit.h"
+
+namespace {
+QAbstractButton* Button(CMainDlg& dlg, int nId) {
+    return dlg.findChild<QAbstractButton*>(QString("IDC_%1").arg(nId));
+}
+
+CProgressDlg* VisibleProgressWindow() {
+    for (QWidget* pWidget : QApplication::topLevelWidgets())
+        if (auto* pDlg = qobject_cast<CProgressDlg*>(pWidget); pDlg && pDlg->isVisible())
+            return pDlg;
+    return nullptr;
+}
+
+// The machine's ports as a test sets them.
+std::vector<serialdev::SPortInfo> g_machinePorts;
+std::vector<serialdev::SPortInfo> TestPorts() {
+    return g_machinePorts;
+}
+} // namespace
+
+class DesktopTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void demoUnitOnBothRows();
+    void machinePortsOfferedAndOpened();
+    void progressWindowDuringADownload_data();
+    void progressWindowDuringADownload();
+
+private:
+    void WaitForJobEnd() { QTRY_VERIFY_WITH_TIMEOUT(CWinThread::RunningThreads() == 0, 30000); }
+
+    std::unique_ptr<CMainDlg> m_pDlg;
+    std::unique_ptr<CDialogAnswerer> m_pAnswers;
+    CSimServer m_sim;
+};
+
+void DesktopTest::init() {
+    ::unsetenv("VELOR_COM1");
+    TimeConstants().m_nSerialReadMs = 200;
+    TimeConstants().m_nSerialWriteMs = 200;
+    TimeConstants().m_nSerialRetryPauseMs = 10;
+    TimeConstants().m_nRecvMs = 1000;
+    TimeConstants().m_nDrainLimitMs = 300;
+    m_pDlg = std::make_unique<CMainDlg>();
+    m_pDlg->show();
+    m_pAnswers = std::make_unique<CDialogAnswerer>();
+}
+
+void DesktopTest::cleanup() {
+    WaitForJobEnd();
+    m_pAnswers.reset();
+    m_pDlg.reset();
+    m_sim.Stop();
+    for (int n = 1; n <= 9; ++n)
+        serialdev::MapPort(n, {});
+    ::unsetenv("VELOR_COM1");
+    TimeConstants().Reset();
+}
+
+void DesktopTest::demoUnitOnBothRows() {
+    CDemoUnit demo;
+    std::string strError;
+    QVERIFY2(demo.Start(strError), strError.c_str());
+    QCOMPARE(serialdev::ResolvePort(1), demo.PtyPath());
+    QVERIFY(demo.UdpPort() >= 1000 && demo.UdpPort() <= 9999); // the address dialog's 4 digits
+    demo.PointAt(*m_pDlg);
+    QVERIFY(m_pDlg->windowTitle().contains("DEMO"));
+
+    // Ethernet: the address dialog, left as it opens, points at the unit, which answers.
+    m_pAnswers->On("[Config]", [](QDialog*) { return false; });
+    Button(*m_pDlg, CMainDlg::IDC_ETHERNET)->click();
+    QCOMPARE(m_pDlg->m_strTargetIp, "127.0.0.1");
+    QCOMPARE(m_pDlg->m_nTargetPort, demo.UdpPort());
+    Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_ETH)->click();
+    WaitForJobEnd();
+    QVERIFY2(m_pAnswers->Log().contains("[Config] Cancel"),
+             qPrintable(m_pAnswers->Log().join('|')));
+
+    // Serial: COM1 as the dialog opens reaches the same unit, with no variable set.
+    m_pAnswers->ClearLog();
+    Button(*m_pDlg, CMainDlg::IDC_SERIAL)->click();
+    QCOMPARE(m_pDlg->m_pScpParams->PortName(), "COM1");
+    Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_SER)->click();
+    WaitForJobEnd();
+    QVERIFY2(m_pAnswers->Log().contains("[Config] Cancel"),
+             qPrintable(m_pAnswers->Log().join('|')));
+}
+
+void DesktopTest::machinePortsOfferedAndOpened() {
+    SSimOptions options;
+    options.m_bPty = true;
+    QVERIFY(m_sim.Start(options));
+    const std::string strPty = m_sim.PtyPath();
+    // /dev/ttyS0 is what COM1 opens already: not offered twice.
+    g_machinePorts = {{"/dev/ttyS0", "ttyS0"},
+                      {strPty, "Simulated adapter"},
+                      {"/nonexistent/ttyUSB9", "FT232R USB UART"}};
+    const auto pfnOld = CSerialPortDlg::SetPortLister(TestPorts);
+
+    // The main window's dialog picks the port; one the job offers again is cancelled.
+    auto choose = [&](int nIndex, QStringList* pItems) {
+        auto pFirst = std::make_shared<bool>(true);
+        m_pAnswers->On("[SerialPort]", [=](QDialog* pDlg) {
+            if (!std::exchange(*pFirst, false)) return false;
+            auto* pCombo = pDlg->findChild<QComboBox*>("IDC_1047");
+            for (int i = 0; i < pCombo->count(); ++i)
+                *pItems << pCombo->itemText(i);
+            pCombo->setCurrentIndex(nIndex);
+            return true;
+        });
+        Button(*m_pDlg, CMainDlg::IDC_SERIAL)->click();
+    };
+    QStringList items;
+    choose(2, &items);
+    QCOMPARE(items, QStringList({"COM1", "COM2",
+                                 QString("COM3 - %1 (Simulated adapter)").arg(strPty.c_str()),
+                                 "COM4 - /nonexistent/ttyUSB9 (FT232R USB UART)"}));
+    // The record holds the number; the number opens the device, for a job.
+    QCOMPARE(m_pDlg->m_pScpParams->PortName(), "COM3");
+    QCOMPARE(serialdev::ResolvePort(3), strPty);
+    QCOMPARE(serialdev::ResolvePort(4), "/nonexistent/ttyUSB9");
+    m_pAnswers->On("[Config]", [](QDialog*) { return false; });
+    Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_SER)->click();
+    WaitForJobEnd();
+    QCOMPARE(m_pAnswers->Log(),
+             QStringList({"[SerNotice] OK", "[SerialPort] OK", "[Config] Cancel"}));
+
+    // A port that cannot be opened: the fixed text, then what the system said.
+    m_pAnswers->ClearLog();
+    items.clear();
+    choose(3, &items);
+    QCOMPARE(m_pDlg->m_pScpParams->PortName(), "COM4");
+    Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_SER)->click();
+    WaitForJobEnd();
+    const QStringList log = m_pAnswers->Log();
+    QVERIFY2(log.size() >= 4, qPrintable(log.join('|')));
+    QCOMPARE(log[2], "Unable to open port");
+    QVERIFY2(log[3].startsWith("/nonexistent/ttyUSB9: no such device"), qPrintable(log[3]));
+
+    // The adapter gone by the next time: its number opens the default device again.
+    g_machinePorts = {{strPty, "Simulated adapter"}};
+    items.clear();
+    choose(2, &items);
+    QCOMPARE(items.size(), 3);
+    QCOMPARE(serialdev::ResolvePort(4), "/dev/ttyS3");
+    CSerialPortDlg::SetPortLister(pfnOld);
+}
+
+void DesktopTest::progressWindowDuringADownload_data() {
+    QTest::addColumn<bool>("bSerial");
+    QTest::newRow("serial") << true;
+    QTest::newRow("ethernet") << false;
+}
+
+void DesktopTest::progressWindowDuringADownload() {
+    QFETCH(bool, bSerial);
+    SSimOptions options;
+    options.m_bResyncAtStart = false;
+    if (bSerial) {
+        options.m_bPty = true;
+        options.m_nBaud = 115200; // a line's pace: the download lasts long enough to watch
+        QVERIFY(m_sim.Start(options));
+        serialdev::MapPort(1, m_sim.PtyPath());
+    } else {
+        // The address dialog takes a port of at most four digits.
+        options.m_bUdp = true;
+        for (int i = 0; i < 200 && m_sim.UdpPort() == 0; ++i) {
+            options.m_nUdpPort = static_cast<uint16_t>(2000 + (::getpid() * 29 + i * 89) % 7999);
+            m_sim.Start(options);
+        }
+        QVERIFY(m_sim.UdpPort() != 0);
+        m_sim.SetFaults([] {
+            SSimFaults f;
+            f.m_nReplyDelayMs = 3;
+            return f;
+        }());
+        PointRecordAtServer(m_sim);
+    }
+    const QString strImage =
+        QDir::temp().filePath(QString("velorcfg_progress_%1.s19").arg(::getpid()));
+    QVERIFY(WriteSampleImage(strImage.toStdString(), SSampleImage{0, 0x4000, 32, 3}));
+    const CImageCheck check = ValidateImage(strImage.toStdString());
+    QVERIFY(check.Ok());
+    m_pAnswers->m_strImage = strImage;
+
+    // What the window showed, sampled while the job runs.
+    bool bSeen = false;
+    QString strLastBlocks;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+        if (CProgressDlg* pDlg = VisibleProgressWindow()) {
+            bSeen = true;
+            strLastBlocks = pDlg->BlocksText();
+        }
+    });
+    watch.start(2);
+    if (bSerial) {
+        Button(*m_pDlg, CMainDlg::IDC_SERIAL)->click();
+        Button(*m_pDlg, CMainDlg::IDC_FLASH_SER)->click();
+    } else {
+        // The address dialog opens at the record's address: the unit's.
+        m_pDlg->m_pNetParams->SetDottedAt(NetParams::OFS_IP, "127.0.0.1");
+        m_pDlg->m_pNetParams->SetPort(m_sim.UdpPort());
+        Button(*m_pDlg, CMainDlg::IDC_ETHERNET)->click();
+        Button(*m_pDlg, CMainDlg::IDC_FLASH_ETH)->click();
+    }
+    WaitForJobEnd();
+    QVERIFY2(m_pAnswers->Log().contains("Flash successfully updated"),
+             qPrintable(m_pAnswers->Log().join('|')));
+    QVERIFY(bSeen);
+    QCOMPARE(strLastBlocks,
+             QString("%1 of %1").arg(QLocale().toString(qulonglong(check.m_nBlocks))));
+    // Closed at the job's end.
+    QVERIFY(!VisibleProgressWindow());
+    QFile::remove(strImage);
+}
+
+QTEST_MAIN(DesktopTest)
+#include "DesktopTest.moc"
