@@ -28,6 +28,9 @@ bool CDemoUnit::Start(std::string& strError) {
     // Replies paced as on a 115200 baud line, so a serial download takes as long
     // as it would on a real unit.
     options.m_nBaud = 115200;
+    // A unit that has been running for a while, as one on a site is: its first reply
+    // is an ordinary one, not the resynchronisation of a fresh start.
+    options.m_bResyncAtStart = false;
     // The IP address dialog takes a port of at most four digits: a free one of those.
     bool bStarted = false;
     for (int i = 0; i < 50 && !bStarted; ++i) {
@@ -35,6 +38,10 @@ bool CDemoUnit::Start(std::string& strError) {
         NetParams rec = SSimOptions::DefaultParams();
         rec.SetDottedAt(NetParams::OFS_IP, IP);
         rec.SetPort(options.m_nUdpPort);
+        // A serial write sends zeros for the unit's own port settings; a unit holding
+        // zeros there reads back what was written, so the serial configure job succeeds.
+        for (size_t n = NetParams::OFS_SCP_PROPS; n <= NetParams::OFS_UNIT_COMM_ADDR; ++n)
+            rec[n] = 0;
         options.m_params = rec;
         bStarted = m_pSim->Start(options, &strError);
     }

@@ -3,7 +3,9 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QMessageBox>
+#include <QTreeView>
 
 #include "firmware/ImageReader.h"
 #include "params/NetParams.h"
@@ -211,6 +213,11 @@ bool CQtPrompts::ChooseImageFile(std::string& strPath) {
         dlg.setOption(QFileDialog::HideNameFilterDetails);
         dlg.setNameFilters({"s19 (*.s19)", "All (*)"});
         dlg.selectNameFilter("s19 (*.s19)");
+        // Qt's default size cuts the size, type and date columns.
+        dlg.resize(820, 480);
+        if (auto* pView = dlg.findChild<QTreeView*>())
+            for (int nColumn = 1; nColumn < pView->header()->count(); ++nColumn)
+                pView->header()->setSectionResizeMode(nColumn, QHeaderView::ResizeToContents);
         if (RunWorkerDialog(dlg) != QDialog::Accepted || dlg.selectedFiles().isEmpty())
             return false;
         strPath = dlg.selectedFiles().constFirst().toStdString();
