@@ -213,11 +213,14 @@ bool CQtPrompts::ChooseImageFile(std::string& strPath) {
         dlg.setOption(QFileDialog::HideNameFilterDetails);
         dlg.setNameFilters({"s19 (*.s19)", "All (*)"});
         dlg.selectNameFilter("s19 (*.s19)");
-        // Qt's default size cuts the size, type and date columns.
+        // Qt's default size cuts the size, type and date columns. Fixed widths, set
+        // once: fitting them to the contents measures every file of a large folder.
         dlg.resize(820, 480);
-        if (auto* pView = dlg.findChild<QTreeView*>())
-            for (int nColumn = 1; nColumn < pView->header()->count(); ++nColumn)
-                pView->header()->setSectionResizeMode(nColumn, QHeaderView::ResizeToContents);
+        if (auto* pView = dlg.findChild<QTreeView*>()) {
+            const int anWidths[] = {330, 90, 150, 160};
+            for (int nColumn = 0; nColumn < 4 && nColumn < pView->header()->count(); ++nColumn)
+                pView->header()->resizeSection(nColumn, anWidths[nColumn]);
+        }
         if (RunWorkerDialog(dlg) != QDialog::Accepted || dlg.selectedFiles().isEmpty())
             return false;
         strPath = dlg.selectedFiles().constFirst().toStdString();
