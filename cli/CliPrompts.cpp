@@ -74,6 +74,14 @@ bool CCliPrompts::ConfigDialog(NetParams& rec, bool bPropertiesMode, bool bKeysE
     m_bKeysEnabled = bKeysEnabled;
     m_nSerialNo = nSerialNo;
     if (m_eMode != EMode::Write) return false; // read only: Cancel, nothing written
+    // Nothing to do is not a refusal, even of a field the unit locks: Cancel, and the
+    // job writes nothing and resets nothing.
+    const bool bPropertiesHeld =
+        !m_edits.HasPropertyFields() || (m_bPropertiesSeen && !m_bPropertiesChanged);
+    if (bPropertiesHeld && m_edits.NetworkHeld(rec)) {
+        m_strOutcome = "unchanged";
+        return false;
+    }
     m_edits.DropUnchanged(rec);
     if (bPropertiesMode && m_edits.HasAddressFields()) {
         Note("the unit is in properties mode: its IP address, mask and gateway cannot be changed");
@@ -98,8 +106,11 @@ bool CCliPrompts::ConfigDialog(NetParams& rec, bool bPropertiesMode, bool bKeysE
 void CCliPrompts::PropertiesDialog(uint8_t* pPlain, size_t nLen, uint32_t nSerialNo) {
     m_bPropertiesMode = true;
     m_nSerialNo = nSerialNo;
-    if (m_eMode == EMode::Write && nLen > NetParams::OFS_UNIT_COMM_ADDR)
+    if (m_eMode == EMode::Write && nLen > NetParams::OFS_UNIT_COMM_ADDR) {
+        m_bPropertiesSeen = true;
+        m_bPropertiesChanged = !m_edits.PropertiesHeld(pPlain);
         m_edits.ApplyProperties(pPlain);
+    }
 }
 
 bool CCliPrompts::UpdateDoneDialog() {

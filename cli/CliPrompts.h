@@ -57,6 +57,12 @@ public:
     std::function<void(uint64_t nBytes)> m_fnBytesDone;
     // How the command ended, for the fleet's table (None: it never reached a job).
     EJobResult m_eResult = EJobResult::None;
+    // "current" (flash --if-needed) or "unchanged" (write): a success that sent the
+    // unit nothing to change; empty otherwise.
+    std::string m_strOutcome;
+    bool m_bIfNeeded = false; // flash only when the unit's check word differs
+    // The unit's check word before and after the command, where it was learnt.
+    std::optional<uint16_t> m_nCheckBefore, m_nCheckAfter;
 
     // What the run found out.
     bool UsageRefused() const { return m_bUsageRefused; }
@@ -81,6 +87,8 @@ private:
     FILE* m_pErr;
     bool m_bUsageRefused = false;
     bool m_bEditRefused = false;
+    bool m_bPropertiesSeen = false;    // the properties dialog ran ...
+    bool m_bPropertiesChanged = false; // ... and the edits change what it showed
     std::chrono::steady_clock::time_point m_start{};
     bool m_bProgressStarted = false;
     int m_nLastPercent = -1;

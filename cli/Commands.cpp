@@ -257,9 +257,11 @@ int PrepareJob(const SLinkOptions& link, CCliPrompts& prompts, CCliHost& host,
 
 } // namespace
 
-int RunStatus(const SLinkOptions& link, CCliPrompts& prompts) {
-    if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
+std::optional<status::CUnitStatus> QueryStatus(const SLinkOptions& link, CCliPrompts& prompts,
+                                               int& nExit) {
     CCliHost host(&prompts);
+    std::optional<status::CUnitStatus> st;
+    nExit = EXIT_OK;
     if (link.m_bUdp) {
         SetUpUdp(link, host);
         CEthLink eth(&host);
@@ -269,15 +271,10 @@ int RunStatus(const SLinkOptions& link, CCliPrompts& prompts) {
             eth.StepPolls()) {
             eth.Frame()[frame::OFS_ADDR] = host.m_rec[NetParams::OFS_COMM_ADDR];
             if (eth.CommandExchange(frame::CMD_STATUS, 2, nullptr)) {
-                const auto st = frame::CheckReply(eth.Frame(), eth.Received()) == frame::OK
-                                    ? frame::ParseStatusReply(eth.Frame(), eth.Received())
-                                    : std::nullopt;
-                if (!st) {
-                    prompts.Note(NOTE_STATUS_NOT_WHOLE);
-                } else {
-                    Print(link, StatusJson(*st));
-                    eResult = EJobResult::Success;
-                }
+                st = frame::CheckReply(eth.Frame(), eth.Received()) == frame::OK
+                         ? frame::ParseStatusReply(eth.Frame(), eth.Received())
+                         : std::nullopt;
+                if (!st) prompts.Note(NOTE_STATUS_NOT_WHOLE);
             } else {
                 eResult = eth.Result();
             }
@@ -285,27 +282,42 @@ int RunStatus(const SLinkOptions& link, CCliPrompts& prompts) {
             eResult = eth.Result();
         }
         eth.CloseSocket(CEthLink::EClose::JobEnd);
-        return eResult == EJobResult::Success ? Ended(prompts, eResult)
-                                              : Failed(link, prompts, eResult);
+        if (!st) nExit = Failed(link, prompts, eResult);
+        return st;
     }
     std::string strDevice;
-    if (!SerialNameOk(link, prompts) || !SetUpSerial(link, host, strDevice, prompts))
-        return EXIT_USAGE;
+    if (!SerialNameOk(link, prompts) || !SetUpSerial(link, host, strDevice, prompts)) {
+        nExit = EXIT_USAGE;
+        return st;
+    }
     CSerlComm comm(&host.m_scp, &prompts, strDevice);
-    if (comm.Connect() != 0) return Failed(link, prompts, comm.Result());
+    if (comm.Connect() != 0) {
+        nExit = Failed(link, prompts, comm.Result());
+        return st;
+    }
     uint8_t abReply[CSerlComm::REPLY_SIZE] = {};
     if (const int nCode = comm.Transact(frame::CMD_STATUS, 2, nullptr, abReply)) {
         prompts.Message(txt::SER_NOT_RESPONDING);
         // Silence, or replies that were there but unusable.
-        return Failed(link, prompts,
-                      nCode == frame::ERR_NO_REPLY ? EJobResult::NoAnswer
-                                                   : EJobResult::CommFailure);
+        nExit =
+            Failed(link, prompts,
+                   nCode == frame::ERR_NO_REPLY ? EJobResult::NoAnswer : EJobResult::CommFailure);
+        return st;
     }
-    const auto st = frame::ParseStatusReply(abReply, comm.ReplyLen());
+    st = frame::ParseStatusReply(abReply, comm.ReplyLen());
     if (!st) {
         prompts.Note(NOTE_STATUS_NOT_WHOLE);
-        return Failed(link, prompts, EJobResult::CommFailure);
+        nExit = Failed(link, prompts, EJobResult::CommFailure);
     }
+    return st;
+}
+
+int RunStatus(const SLinkOptions& link, CCliPrompts& prompts) {
+    if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
+    int nExit = EXIT_OK;
+    const auto st = QueryStatus(link, prompts, nExit);
+    if (!st) return nExit;
+    prompts.m_nCheckBefore = prompts.m_nCheckAfter = st->m_nCheckWord;
     Print(link, StatusJson(*st));
     return Ended(prompts, EJobResult::Success);
 }
@@ -333,6 +345,15 @@ int RunWrite(const SLinkOptions& link, CCliPrompts& prompts) {
     RunJob(link, host, JOB_CONFIGURE, strDevice);
     if (prompts.EditRefused()) return Failed(link, prompts, EJobResult::Refused);
     const EJobResult eResult = host.m_eResult;
+    if (!prompts.m_strOutcome.empty() && prompts.m_readRecord) {
+        // Already as asked: nothing was written and nothing reset.
+        json j = RecordJson(*prompts.m_readRecord, prompts.m_bPropertiesMode);
+        j["verified"] = false;
+        j["reset"] = false;
+        j["result"] = prompts.m_strOutcome;
+        Print(link, j);
+        return Ended(prompts, EJobResult::Success);
+    }
     if (prompts.m_bWriteConfirmed) {
         json j = RecordJson(host.m_rec, prompts.m_bPropertiesMode);
         // The reset is offered only after the write; a reset that failed later does not
@@ -377,10 +398,37 @@ int RunFlash(const SLinkOptions& link, CCliPrompts& prompts) {
         return Ended(prompts, EJobResult::ImageError);
     prompts.m_nTotalBlocks = check.m_nBlocks;
     prompts.m_nTotalBytes = check.m_nBytes;
+    const auto start = std::chrono::steady_clock::now();
+    json j;
+    j["image"] = prompts.m_strImagePath;
+    j["blocks"] = check.m_nBlocks;
+    j["bytes"] = check.m_nBytes;
+    j["check-word"] = Hex4(check.m_nCheckWord);
+    if (prompts.m_bIfNeeded) {
+        if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
+        prompts.m_bYes = true; // confirmed once for the status and the download
+        int nExit = EXIT_OK;
+        const auto st = QueryStatus(link, prompts, nExit);
+        if (!st) return nExit;
+        prompts.m_nCheckBefore = st->m_nCheckWord;
+        j["unit-check-word"] = Hex4(st->m_nCheckWord);
+        // 0 is a unit that checks nothing, and an image without a check word has none
+        // to compare: both are flashed.
+        if (check.m_bCheckWordFound && st->m_nCheckWord != 0 &&
+            st->m_nCheckWord == check.m_nCheckWord) {
+            prompts.m_nCheckAfter = st->m_nCheckWord;
+            prompts.m_strOutcome = "current";
+            j["updated"] = false;
+            j["result"] = prompts.m_strOutcome;
+            j["seconds"] = Millis(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            Print(link, j);
+            return Ended(prompts, EJobResult::Success);
+        }
+    }
     CCliHost host(&prompts);
     std::string strDevice;
     if (const int nExit = PrepareJob(link, prompts, host, strDevice)) return nExit;
-    const auto start = std::chrono::steady_clock::now();
     prompts.StartClock();
     RunJob(link, host, JOB_FLASH, strDevice);
     const double dSeconds =
@@ -389,11 +437,8 @@ int RunFlash(const SLinkOptions& link, CCliPrompts& prompts) {
     if (eResult == EJobResult::Unverified)
         prompts.Note("loaded; the unit reports check word 0, so nothing was compared");
     const int nExit = Ended(prompts, eResult);
-    json j;
-    j["image"] = prompts.m_strImagePath;
-    j["blocks"] = check.m_nBlocks;
-    j["bytes"] = check.m_nBytes;
-    j["check-word"] = Hex4(check.m_nCheckWord);
+    // A verified load leaves the unit reporting the image's check word.
+    if (eResult == EJobResult::Success) prompts.m_nCheckAfter = check.m_nCheckWord;
     j["updated"] = nExit == EXIT_OK;
     j["result"] = JobResultName(eResult);
     j["seconds"] = Millis(dSeconds);

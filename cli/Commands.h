@@ -2,10 +2,12 @@
 // The commands of velorctl, run on the same links and jobs as the desktop utility.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/CliPrompts.h"
+#include "params/UnitStatus.h"
 
 struct SLinkOptions {
     bool m_bUdp = false;
@@ -23,6 +25,10 @@ struct SLinkOptions {
 
 // Each returns the process exit status.
 int RunStatus(const SLinkOptions& link, CCliPrompts& prompts);
+// The unit's status record; nullopt, with nExit set and the failure shown, when the
+// unit gave none. No switch notice.
+std::optional<status::CUnitStatus> QueryStatus(const SLinkOptions& link, CCliPrompts& prompts,
+                                               int& nExit);
 int RunRead(const SLinkOptions& link, CCliPrompts& prompts);
 int RunWrite(const SLinkOptions& link, CCliPrompts& prompts);
 int RunReset(const SLinkOptions& link, CCliPrompts& prompts);

@@ -183,6 +183,25 @@ void CFieldEdits::DropUnchanged(const NetParams& rec) {
     }
 }
 
+bool CFieldEdits::NetworkHeld(const NetParams& rec) const {
+    NetParams changed = rec;
+    for (const auto& [strField, strValue] : m_values)
+        ApplyNetworkField(changed, strField, strValue);
+    return changed == rec;
+}
+
+bool CFieldEdits::PropertiesHeld(const uint8_t* pPlain) const {
+    uint8_t abCopy[NetParams::OFS_UNIT_COMM_ADDR + 1];
+    std::copy(pPlain, pPlain + sizeof abCopy, abCopy);
+    ApplyProperties(abCopy);
+    // Compared as decoded: the encoding drops bits no field names.
+    const auto held = CUnitProperties::Decode(pPlain[24], pPlain[25], pPlain[28]);
+    const auto asked = CUnitProperties::Decode(abCopy[24], abCopy[25], abCopy[28]);
+    return held.m_nBaudCode == asked.m_nBaudCode && held.m_bEncryption == asked.m_bEncryption &&
+           held.m_bCts == asked.m_bCts && held.m_bParityOff == asked.m_bParityOff &&
+           held.m_bAutoBackup == asked.m_bAutoBackup && held.m_nCommAddr == asked.m_nCommAddr;
+}
+
 std::vector<std::string> MergeAssignments(const std::vector<std::vector<std::string>>& lists) {
     std::vector<std::string> merged;
     std::map<std::string, size_t> at; // field -> index in merged

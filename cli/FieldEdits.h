@@ -36,6 +36,9 @@ public:
     // writing back a whole saved file changes nothing the unit locks (address fields
     // in properties mode, keys when they are disabled) unless it really differs.
     void DropUnchanged(const NetParams& rec);
+    // The record (or a read plain text's properties) already holds every value named.
+    bool NetworkHeld(const NetParams& rec) const;
+    bool PropertiesHeld(const uint8_t* pPlain) const;
 
     static const std::vector<std::string>& NetworkFieldNames();
     static const std::vector<std::string>& PropertyFieldNames();

@@ -14,10 +14,12 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
 
+#include "cli/Campaign.h"
 #include "firmware/ImageReader.h"
 #include "platform/SerialDevice.h"
 #include "platform/WinThread.h"
@@ -145,10 +147,13 @@ bool TakeUnit(const std::vector<std::string>& header, const std::vector<std::str
 struct SSlot {
     const SFleetUnit* m_pUnit = nullptr;
     enum class EState { Waiting, Running, Done } m_eState = EState::Waiting;
+    std::string m_strSkipped; // --resume: the result the report holds for a unit left out
     std::shared_ptr<CManualResetEvent> m_pEnded;
     // Written by the unit's worker before it ends, read by the main thread after.
     int m_nExit = EXIT_OK;
     EJobResult m_eResult = EJobResult::None;
+    std::string m_strOutcome; // "current", "unchanged"
+    std::optional<uint16_t> m_nCheckBefore, m_nCheckAfter;
     double m_dSeconds = 0;
     std::string m_strOutput;
     std::atomic<uint64_t> m_nBytesDone{0};
@@ -165,6 +170,7 @@ public:
         prompts.m_strPrefix = unit.m_strName + ": ";
         prompts.m_bYes = true; // confirmed once for the whole file
         prompts.m_bReset = m_pCmd->m_bReset;
+        prompts.m_bIfNeeded = m_pCmd->m_bIfNeeded;
         prompts.m_strImagePath = m_pCmd->m_strImagePath;
         if (m_pCmd->m_eMode == CCliPrompts::EMode::Flash) prompts.m_imageChecked = m_pCmd->m_image;
         SSlot* pSlot = m_pSlot;
@@ -182,6 +188,9 @@ public:
         }
         m_pSlot->m_nExit = RunCommand(link, prompts);
         m_pSlot->m_eResult = prompts.m_eResult;
+        m_pSlot->m_strOutcome = prompts.m_strOutcome;
+        m_pSlot->m_nCheckBefore = prompts.m_nCheckBefore;
+        m_pSlot->m_nCheckAfter = prompts.m_nCheckAfter;
         m_pSlot->m_dSeconds = std::chrono::duration<double>(Clock::now() - start).count();
         PostQuitMessage(0);
         return true;
@@ -244,10 +253,46 @@ private:
     sigset_t m_old{};
 };
 
+// The table's word for how a unit ended.
+std::string ResultName(const SSlot& slot) {
+    if (!slot.m_strSkipped.empty()) return "skipped";
+    if (!slot.m_strOutcome.empty()) return slot.m_strOutcome;
+    return slot.m_eResult == EJobResult::None ? ExitClassName(slot.m_nExit)
+                                              : JobResultName(slot.m_eResult);
+}
+
 std::string Seconds(double d) {
     char sz[32];
     std::snprintf(sz, sizeof sz, "%.3f", d);
     return sz;
+}
+
+// "3 updated, 2 current, 1 failed" under the table.
+std::string CountsLine(CCliPrompts::EMode eMode, const json& jUnits) {
+    size_t nDone = 0, nKept = 0, nFailed = 0, nSkipped = 0, nNotStarted = 0;
+    for (const auto& j : jUnits) {
+        const std::string strResult = j["result"];
+        if (strResult == "skipped")
+            ++nSkipped;
+        else if (strResult == "not-started")
+            ++nNotStarted;
+        else if (strResult == "current" || strResult == "unchanged")
+            ++nKept;
+        else if (j["exit"] == 0)
+            ++nDone;
+        else
+            ++nFailed;
+    }
+    const bool bFlash = eMode == CCliPrompts::EMode::Flash;
+    const bool bWrite = eMode == CCliPrompts::EMode::Write;
+    std::string str = std::to_string(nDone) + (bFlash   ? " updated, "
+                                               : bWrite ? " written, "
+                                                        : " done, ");
+    if (bFlash || bWrite) str += std::to_string(nKept) + (bFlash ? " current, " : " unchanged, ");
+    str += std::to_string(nFailed) + " failed";
+    if (nSkipped) str += ", " + std::to_string(nSkipped) + " skipped (done before)";
+    if (nNotStarted) str += ", " + std::to_string(nNotStarted) + " not started";
+    return str + "\n";
 }
 
 } // namespace
@@ -373,9 +418,38 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
     for (size_t i = 0; i < units.size(); ++i)
         slots[i].m_pUnit = &units[i];
 
+    // A report goes on where it stands only when it is of this campaign.
+    const auto identity = CampaignIdentity(cmd);
+    CCampaignReport report;
+    std::map<std::string, std::string> lastResults;
+    if (!cmd.m_strResume.empty()) {
+        if (!CCampaignReport::Read(cmd.m_strResume, identity, false, lastResults, strError)) {
+            notes.Note(strError);
+            return EXIT_USAGE;
+        }
+        for (auto& slot : slots) {
+            const auto it = lastResults.find(slot.m_pUnit->m_strName);
+            if (it == lastResults.end() || !IsCampaignSuccess(it->second)) continue;
+            slot.m_eState = SSlot::EState::Done;
+            slot.m_strSkipped = it->second;
+        }
+    }
+    if (!cmd.m_strReport.empty()) {
+        std::map<std::string, std::string> other;
+        if ((cmd.m_strReport != cmd.m_strResume &&
+             !CCampaignReport::Read(cmd.m_strReport, identity, true, other, strError)) ||
+            !report.Open(cmd.m_strReport, strError)) {
+            notes.Note(strError);
+            return EXIT_USAGE;
+        }
+    }
+    bool bReportFailed = false;
+
     CInterrupts interrupts;
     std::set<std::string> busyLinks;
     size_t nRunning = 0, nDone = 0, nFailed = 0;
+    nDone = static_cast<size_t>(std::count_if(
+        slots.begin(), slots.end(), [](const SSlot& slot) { return !slot.m_strSkipped.empty(); }));
     bool bInterrupted = false;
     int nLastTenth = 0;
     const auto progress = [&] {
@@ -400,6 +474,13 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
             nFailed += slot.m_nExit != EXIT_OK;
             busyLinks.erase(slot.m_pUnit->m_strLinkKey);
             bChanged = true;
+            if (!cmd.m_strReport.empty() &&
+                !report.Append(identity, slot.m_pUnit->m_strName, ResultName(slot), slot.m_nExit,
+                               slot.m_nCheckBefore, slot.m_nCheckAfter, slot.m_dSeconds,
+                               strError)) {
+                notes.Note(strError);
+                bReportFailed = true;
+            }
         }
         if (bChanged) progress();
         for (auto& slot : slots) {
@@ -466,8 +547,8 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
             j["seconds"] = 0;
         } else {
             nWorst = std::max(nWorst, slot.m_nExit);
-            j["result"] = slot.m_eResult == EJobResult::None ? ExitClassName(slot.m_nExit)
-                                                             : JobResultName(slot.m_eResult);
+            j["result"] = ResultName(slot);
+            if (!slot.m_strSkipped.empty()) j["before"] = slot.m_strSkipped;
             j["exit"] = slot.m_nExit;
             j["class"] = ExitClassName(slot.m_nExit);
             j["seconds"] = static_cast<double>(static_cast<int64_t>(slot.m_dSeconds * 1000)) / 1000;
@@ -501,9 +582,15 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
                           Seconds(j["seconds"].get<double>()).c_str());
             strText += szRow;
         }
+        strText += CountsLine(cmd.m_eMode, jUnits);
         std::fputs(strText.c_str(), stdout);
     }
     std::fflush(stdout);
+    if (bReportFailed) {
+        // The report is what a resumed run trusts: a gap in it is not a success.
+        notes.Note("the report " + cmd.m_strReport + " misses units; do not resume from it");
+        nWorst = std::max(nWorst, static_cast<int>(EXIT_COMM));
+    }
     if (!strUntouched.empty()) {
         notes.Note("interrupted: not touched: " + strUntouched);
         return EXIT_INTERRUPTED;

@@ -36,6 +36,9 @@ struct SFleetCommand {
     CImageCheck m_image;                        // flash: checked once, before any unit
     std::vector<std::string> m_fileAssignments; // write --from: the saved file's fields
     std::vector<std::string> m_assignments;     // write: the command line's fields
+    bool m_bIfNeeded = false;                   // flash --if-needed
+    std::string m_strReport;                    // --report: each unit's line appended here
+    std::string m_strResume;                    // --resume: units done there are skipped
 };
 
 // At most this many units run at once, whatever -j asks.

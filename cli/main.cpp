@@ -81,6 +81,15 @@ int main(int argc, char** argv) {
                                  "with --fleet: at most N units at once (default: every UDP "
                                  "unit at once, each serial port one unit at a time)")
                       ->check(CLI::Range(1u, FLEET_MAX_PARALLEL));
+    std::string strReport, strResume;
+    auto* pReport = app.add_option("--report", strReport,
+                                   "with --fleet: append one JSON line for each unit as it ends "
+                                   "(a campaign report; never holds a key)");
+    auto* pResume = app.add_option("--resume", strResume,
+                                   "with --fleet: skip the units this report has done (last "
+                                   "line success, current or unchanged) and append to it");
+    pReport->needs(pFleet);
+    pResume->needs(pFleet);
     pFleet->excludes(pUdp);
     pFleet->excludes(pSerial);
     pJobs->needs(pFleet);
@@ -112,7 +121,10 @@ int main(int argc, char** argv) {
     auto* pFlash = app.add_subcommand("flash", "download the image and compare the check word");
     std::string strImage;
     pFlash->add_option("IMAGE", strImage, "S-record or Intel HEX file")->required();
-    bool bDryRun = false;
+    bool bDryRun = false, bIfNeeded = false;
+    pFlash->add_flag("--if-needed", bIfNeeded,
+                     "ask the unit's status first; when its check word is the image's (and not "
+                     "0) report `current` and send nothing");
     pFlash->add_flag("--dry-run", bDryRun,
                      "check the whole image and tell what would be sent and how long it would "
                      "take at the link's line rate; no unit is needed");
@@ -137,6 +149,7 @@ int main(int argc, char** argv) {
     if (!strFleet.empty() && bTrace)
         return Usage("--trace follows one unit; leave it out with --fleet");
     if (!strFleet.empty() && bDryRun) return Usage("flash --dry-run needs no --fleet");
+    if (bDryRun && bIfNeeded) return Usage("flash --dry-run asks no unit; leave out --if-needed");
 
     // write --from: the saved settings, then the command line's fields on top.
     SSettingsFile saved;
@@ -169,6 +182,9 @@ int main(int argc, char** argv) {
         cmd.m_strImagePath = strImage;
         cmd.m_fileAssignments = saved.m_assignments;
         cmd.m_assignments = assignments;
+        cmd.m_bIfNeeded = bIfNeeded;
+        cmd.m_strResume = strResume;
+        cmd.m_strReport = strReport.empty() ? strResume : strReport;
         return RunFleet(strFleet, nJobs, cmd);
     }
 
@@ -202,6 +218,7 @@ int main(int argc, char** argv) {
     CCliPrompts prompts(eMode);
     prompts.m_bYes = bYes;
     prompts.m_bReset = bReset;
+    prompts.m_bIfNeeded = bIfNeeded;
     prompts.m_strImagePath = strImage;
     prompts.m_bTerminal = ::isatty(STDERR_FILENO) != 0;
     if (pWrite->parsed()) {

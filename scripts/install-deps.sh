@@ -7,7 +7,7 @@ PACKAGES="build-essential cmake ninja-build pkg-config git clang-format \
   libssl-dev openssl \
   libgtest-dev libgmock-dev libbenchmark-dev \
   libcli11-dev nlohmann-json3-dev libserialport-dev \
-  srecord python3 clang-14 libclang-rt-14-dev \
+  srecord python3 clang-14 libclang-rt-14-dev ansible-core \
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core"
 
 missing=""

@@ -1,0 +1,178 @@
+#!/usr/bin/env python3
+"""velor.units.velor_unit through ansible-playbook (connection: local) against three
+velorsims on 127.0.0.x: the first run changes both units, the second changes nothing,
+check mode changes nothing in the units (their state dumps say so), and the silent
+unit fails on its own.
+
+Usage: ansible_test.py BUILD_DIR SOURCE_DIR. Exit 0 passed, 1 failed, 77 skipped."""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+DES_KEY = "1122334455667788"
+SKIP = 77
+
+
+class Sim:
+    def __init__(self, velorsim, host, state, extra=()):
+        self.state = state
+        self.proc = subprocess.Popen(
+            [velorsim, "--udp", host + ":0", "--running", "--state-file", state] + list(extra),
+            stdout=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline().strip()  # "udp: HOST:PORT" once it is ready
+        if not line.startswith("udp: "):
+            raise RuntimeError("velorsim did not start: " + line)
+        self.target = "udp:" + line[5:]
+
+    def dump(self):
+        """The unit's state, as velorsim writes it on SIGUSR1."""
+        if os.path.exists(self.state):
+            os.remove(self.state)
+        self.proc.send_signal(signal.SIGUSR1)
+        for _ in range(200):
+            if os.path.exists(self.state):
+                with open(self.state) as f:
+                    return json.load(f)
+            time.sleep(0.025)
+        raise RuntimeError("no state dump from velorsim")
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+
+
+class Failures:
+    def __init__(self):
+        self.n = 0
+
+    def check(self, ok, what):
+        if not ok:
+            self.n += 1
+            print("FAILED: " + what)
+
+
+def play(work, source, inventory, extra=()):
+    """ansible-playbook's exit status and output, its recap by host, each host's result."""
+    tree = tempfile.mkdtemp(dir=work)
+    env = dict(os.environ,
+               ANSIBLE_COLLECTIONS_PATH=os.path.join(source, "integrations", "ansible"),
+               ANSIBLE_CALLBACKS_ENABLED="ansible.builtin.tree", ANSIBLE_CALLBACK_TREE_DIR=tree,
+               ANSIBLE_NOCOLOR="1", ANSIBLE_RETRY_FILES_ENABLED="0",
+               ANSIBLE_HOME=os.path.join(work, "ansible-home"),
+               ANSIBLE_LOCAL_TEMP=os.path.join(work, "ansible-tmp"))
+    start = time.monotonic()
+    run = subprocess.run(["ansible-playbook", "-i", inventory,
+                          os.path.join(source, "tests", "ansible", "site.yml")] + list(extra),
+                         env=env, capture_output=True, text=True)
+    seconds = time.monotonic() - start
+    # The recap: "unit-a : ok=1 changed=1 unreachable=0 failed=0 ..."
+    stats = {}
+    recap = run.stdout[run.stdout.rfind("PLAY RECAP"):].splitlines()[1:]
+    for line in recap:
+        if " : " in line:
+            host, counts = line.split(" : ", 1)
+            stats[host.strip()] = dict((k, int(v)) for k, v in
+                                       (c.split("=") for c in counts.split()))
+    results = {}
+    for host in os.listdir(tree):
+        with open(os.path.join(tree, host)) as fh:
+            results[host] = json.load(fh)
+    if not stats:
+        print(run.stdout + run.stderr)
+    return run, stats, results, seconds
+
+
+def main():
+    build, source = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    if shutil.which("ansible-playbook") is None:
+        print("ansible-playbook not found: Ansible tests skipped "
+              "(scripts/install-deps.sh installs ansible-core)")
+        return SKIP
+    work = tempfile.mkdtemp(prefix="velor-ansible-")
+    sims = {}
+    f = Failures()
+    try:
+        velorsim = os.path.join(build, "sim", "velorsim")
+        images = {}
+        for name, seed in (("v1", "1"), ("v2", "2")):
+            images[name] = os.path.join(work, name + ".s19")
+            # Across 0xFFFE, so that the image has a check word.
+            subprocess.run([os.path.join(build, "cli", "velor-sample-image"), images[name],
+                            "--start", "61440", "--size", "8192", "--seed", seed], check=True)
+        for host, addr, extra in (("unit-a", "127.0.0.11", ()), ("unit-b", "127.0.0.12", ()),
+                                  ("unit-silent", "127.0.0.13", ("--silent",))):
+            sims[host] = Sim(velorsim, addr, os.path.join(work, host + ".json"), extra)
+        inventory = os.path.join(work, "inventory.json")
+        with open(inventory, "w") as fh:
+            json.dump({"units": {
+                "hosts": dict((h, {"velor_target": s.target}) for h, s in sims.items()),
+                "vars": {"ansible_connection": "local",
+                         "ansible_python_interpreter": "/usr/bin/python3",
+                         "velorctl": os.path.join(build, "cli", "velorctl"),
+                         "image": images["v1"], "des_key": DES_KEY}}}, fh)
+        good = ("unit-a", "unit-b")
+
+        run, stats, results, t1 = play(work, source, inventory, ["--diff"])
+        f.check(run.stdout.count("\n+des-key: (key) changed\n") == 2,
+                "a key that changes shows as changed, not as its value:\n" + run.stdout)
+        for h in good:
+            f.check(stats[h]["changed"] == 1 and stats[h]["failed"] == 0,
+                    "first run changes %s: %s" % (h, results[h]))
+            st = sims[h].dump()
+            f.check(st["params"]["timeout"] == 45 and st["params"]["gateway"] == "127.0.0.1" and
+                    st["params"]["des_key"] == DES_KEY.lower() and st["load_blocks"] > 0,
+                    "%s holds what was asked: %s" % (h, st["params"]))
+        silent = results["unit-silent"]
+        f.check(stats["unit-silent"]["failed"] == 1 and silent.get("exit_class") == "comm" and
+                "Unable to connect to Velor" in silent.get("msg", ""),
+                "the silent unit fails with velorctl's message: %s" % silent)
+        f.check(run.returncode != 0, "a failed host fails the play")
+
+        run2, stats, results, t2 = play(work, source, inventory)
+        for h in good:
+            f.check(stats[h]["changed"] == 0 and stats[h]["failed"] == 0,
+                    "second run changes nothing on %s: %s" % (h, results[h]))
+            f.check(results[h].get("flash", {}).get("result") == "current", "second run flashes nothing")
+        f.check(stats["unit-silent"]["failed"] == 1, "the silent unit fails again")
+
+        before = dict((h, sims[h].dump()) for h in good)
+        run3, stats, results, t3 = play(work, source, inventory,
+                                        ["--check", "--diff", "-e", "timeout=46",
+                                         "-e", "image=" + images["v2"]])
+        for h in good:
+            after = sims[h].dump()
+            r = results[h]
+            f.check(stats[h]["changed"] == 1 and r["write"]["result"] == "would-write" and
+                    r["flash"]["result"] == "would-flash",
+                    "check mode tells what would change on %s: %s" % (h, r))
+            f.check("--- before: " + sims[h].target in run3.stdout,
+                    "check mode shows %s's diff" % h)
+            same = all(after["frames"].get(c, 0) == before[h]["frames"].get(c, 0)
+                       for c in ("0x92", "0x8E", "0x8F"))
+            f.check(same and after["params"] == before[h]["params"] and
+                    after["load_blocks"] == before[h]["load_blocks"],
+                    "check mode sends %s no write, load or reset" % h)
+        # The default screen output shows the diff; a key only as masked.
+        f.check(run3.stdout.count("-timeout: 45") == 2 and run3.stdout.count("+timeout: 46") == 2
+                and run3.stdout.count("\n des-key: (key)\n") == 2,
+                "the diff shows the field and masks the key:\n" + run3.stdout)
+        for r in (run, run2, run3):
+            f.check(DES_KEY not in r.stdout and DES_KEY not in r.stderr,
+                    "the key never shows in Ansible's output")
+        print("ansible-playbook runs: %.1f s, %.1f s, %.1f s (check mode)" % (t1, t2, t3))
+    finally:
+        for s in sims.values():
+            s.stop()
+        shutil.rmtree(work, ignore_errors=True)
+    print("passed" if f.n == 0 else "%d checks failed" % f.n)
+    return 0 if f.n == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
