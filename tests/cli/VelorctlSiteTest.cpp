@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -67,9 +69,9 @@ protected:
     }
 
     // velorctl with its arguments; stdin from strStdin when given. nInterruptMs >= 0
-    // sends Ctrl-C (SIGINT) that long after the start.
+    // sends Ctrl-C (SIGINT) that long after the start; fnWhile runs while it runs.
     SRun Run(const std::vector<std::string>& args, const std::string& strStdin = "/dev/null",
-             int nInterruptMs = -1) {
+             int nInterruptMs = -1, const std::function<void(pid_t)>& fnWhile = {}) {
         const std::string strOut = m_strDir + "out", strErr = m_strDir + "err";
         std::vector<std::string> argv = {std::string(VELOR_BIN_DIR) + "/cli/velorctl"};
         argv.insert(argv.end(), args.begin(), args.end());
@@ -110,6 +112,7 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(nInterruptMs));
             ::kill(pid, SIGINT);
         }
+        if (fnWhile) fnWhile(pid);
         int nStatus = 0;
         ::waitpid(pid, &nStatus, 0);
         run.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
@@ -285,4 +288,163 @@ TEST_F(VelorctlSiteTest, DryRunOfAGoodAndABadImage) {
     EXPECT_EQ(run.nExit, 4);
     EXPECT_NE(run.strErr.find("image file error at line 2"), std::string::npos) << run.strErr;
     EXPECT_EQ(Run({"flash", "--dry-run", m_strDir + "none.s19"}).nExit, 4);
+}
+
+namespace {
+
+std::vector<nlohmann::json> ReportLines(const std::string& strPath) {
+    std::vector<nlohmann::json> lines;
+    std::ifstream in(strPath);
+    for (std::string strLine; std::getline(in, strLine);)
+        lines.push_back(nlohmann::json::parse(strLine, nullptr, false));
+    return lines;
+}
+
+// Lines [nFirst, end) by their target: units that run at once end in any order.
+std::map<std::string, nlohmann::json> ByTarget(const std::vector<nlohmann::json>& lines,
+                                               size_t nFirst) {
+    std::map<std::string, nlohmann::json> by;
+    for (size_t i = nFirst; i < lines.size(); ++i)
+        by[lines[i]["target"]] = lines[i];
+    return by;
+}
+
+std::string Hex4(unsigned n) {
+    char sz[8];
+    std::snprintf(sz, sizeof sz, "%04X", n);
+    return sz;
+}
+
+} // namespace
+
+TEST_F(VelorctlSiteTest, CampaignTwiceFlashesNothingTheSecondTime) {
+    // The last unit checks nothing (check word 0): it is flashed every time.
+    StartUnits(4, [](size_t i, SSimOptions& o) { o.m_faults.m_bCheckWordZero = i == 3; });
+    const std::string strImage = m_strDir + "site.s19";
+    ASSERT_TRUE(WriteSampleImage(strImage, SSampleImage{0xF000, 0x2000, 32, 7})); // check word
+    std::string strCsv = "target\n";
+    for (size_t i = 0; i < 4; ++i)
+        strCsv += Target(i) + "\n";
+    const std::string strCsvPath = WriteFile("site.csv", strCsv);
+    const std::string strReport = m_strDir + "campaign.jsonl";
+    std::remove(strReport.c_str());
+    const std::vector<std::string> args = {"--fleet", strCsvPath, "--yes",       "--report",
+                                           strReport, "flash",    "--if-needed", strImage};
+    SRun run = Run(args);
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    EXPECT_NE(run.strOut.find("4 updated, 0 current, 0 failed"), std::string::npos) << run.strOut;
+    uint32_t anLoads[4];
+    for (size_t i = 0; i < 4; ++i)
+        anLoads[i] = FramesReceived(*m_units[i], 0x8E);
+    const std::string strWord =
+        Hex4(m_units[0]->WithUnit([](CSimUnit& u) { return u.CheckWord(); }));
+
+    const auto start = std::chrono::steady_clock::now();
+    run = Run(args);
+    const double dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    EXPECT_NE(run.strOut.find("1 updated, 3 current, 0 failed"), std::string::npos) << run.strOut;
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(FramesReceived(*m_units[i], 0x8E), anLoads[i]) << i;
+    EXPECT_GT(FramesReceived(*m_units[3], 0x8E), anLoads[3]);
+    RecordProperty("second_run_seconds", std::to_string(dSeconds));
+
+    const auto lines = ReportLines(strReport);
+    ASSERT_EQ(lines.size(), 8u);
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_EQ(lines[i]["command"], "flash");
+        EXPECT_EQ(lines[i]["image"]["check-word"], strWord);
+        EXPECT_EQ(lines[i]["image"]["file"], strImage.substr(strImage.rfind('/') + 1));
+    }
+    auto second = ByTarget(lines, 4);
+    EXPECT_EQ(second[Target(0)]["result"], "current");
+    EXPECT_EQ(second[Target(0)]["check-word-before"], strWord);
+    EXPECT_EQ(second[Target(3)]["result"], "unverified");
+    EXPECT_EQ(second[Target(3)]["check-word-before"], "0000");
+}
+
+TEST_F(VelorctlSiteTest, KilledCampaignResumesWithTheRest) {
+    // The third unit is slow, so that the kill finds it in the middle of its image.
+    StartUnits(4, [](size_t i, SSimOptions& o) { o.m_faults.m_nReplyDelayMs = i == 2 ? 40 : 0; });
+    const std::string strImage = m_strDir + "resume.s19";
+    ASSERT_TRUE(WriteSampleImage(strImage, SSampleImage{0xF000, 0x2000, 32, 9}));
+    std::string strCsv = "target\n";
+    for (size_t i = 0; i < 4; ++i)
+        strCsv += Target(i) + "\n";
+    const std::string strCsvPath = WriteFile("site.csv", strCsv);
+    const std::string strReport = m_strDir + "resume.jsonl";
+    std::remove(strReport.c_str());
+    SRun run =
+        Run({"--fleet", strCsvPath, "--yes", "-j", "1", "--report", strReport, "flash", strImage},
+            "/dev/null", -1, [&](pid_t pid) {
+                for (int i = 0; i < 2000 && (ReportLines(strReport).size() < 2 ||
+                                             FramesReceived(*m_units[2], 0x8E) == 0);
+                     ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                ::kill(pid, SIGKILL);
+            });
+    EXPECT_EQ(run.nExit, -1); // killed
+    auto lines = ReportLines(strReport);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["target"], Target(0));
+    EXPECT_EQ(lines[1]["target"], Target(1));
+    uint32_t anLoads[4];
+    for (size_t i = 0; i < 4; ++i)
+        anLoads[i] = FramesReceived(*m_units[i], 0x8E);
+    EXPECT_GT(anLoads[2], 0u);
+    EXPECT_EQ(anLoads[3], 0u);
+
+    // Another image or another command is not this campaign: nothing is sent.
+    const std::string strOther = m_strDir + "other.s19";
+    ASSERT_TRUE(WriteSampleImage(strOther, SSampleImage{0xF000, 0x2000, 32, 10}));
+    run = Run({"--fleet", strCsvPath, "--yes", "--resume", strReport, "flash", strOther});
+    EXPECT_EQ(run.nExit, 2);
+    EXPECT_NE(run.strErr.find("resume.s19 (check word "), std::string::npos) << run.strErr;
+    EXPECT_NE(run.strErr.find(", this run flashes " + strOther.substr(strOther.rfind('/') + 1)),
+              std::string::npos);
+    run = Run({"--fleet", strCsvPath, "--yes", "--resume", strReport, "status"});
+    EXPECT_NE(run.strErr.find("the report is of flash, this run is status"), std::string::npos)
+        << run.strErr;
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(FramesReceived(*m_units[i], 0x8E), anLoads[i]);
+
+    run = Run({"--fleet", strCsvPath, "--yes", "--resume", strReport, "flash", strImage});
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    EXPECT_NE(run.strOut.find("2 updated, 0 current, 0 failed, 2 skipped"), std::string::npos)
+        << run.strOut;
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(FramesReceived(*m_units[i], 0x8E) > anLoads[i], i >= 2) << i;
+    lines = ReportLines(strReport);
+    ASSERT_EQ(lines.size(), 4u);
+    auto resumed = ByTarget(lines, 2);
+    EXPECT_EQ(resumed[Target(2)]["result"], "success");
+    EXPECT_EQ(resumed[Target(3)]["result"], "success");
+}
+
+TEST_F(VelorctlSiteTest, WriteOfWhatTheUnitHoldsIsUnchanged) {
+    // The first unit holds every value asked, its keys locked; the second does not.
+    StartUnits(2, [](size_t i, SSimOptions& o) {
+        o.m_bKeysEnabled = i == 1;
+        o.m_params.SetTimeout(i == 0 ? 30 : 5);
+    });
+    const std::string strCsv = "target\n" + Target(0) + "\n" + Target(1) + "\n";
+    const std::string strReport = m_strDir + "write.jsonl";
+    std::remove(strReport.c_str());
+    const SRun run = Run({"--fleet", WriteFile("site.csv", strCsv), "--yes", "--report", strReport,
+                          "write", "timeout=30", "des-key=1111111111111111", "--reset"});
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    EXPECT_NE(run.strOut.find("1 written, 1 unchanged, 0 failed"), std::string::npos) << run.strOut;
+    EXPECT_EQ(FramesReceived(*m_units[0], 0x92), 0u);
+    EXPECT_EQ(FramesReceived(*m_units[0], 0x8F), 0u); // not reset either
+    EXPECT_EQ(Params(1).Timeout(), 30);
+    EXPECT_EQ(FramesReceived(*m_units[1], 0x8F), 1u);
+    const std::string strText = ReadAll(strReport);
+    EXPECT_EQ(strText.find("1111111111111111"), std::string::npos) << strText;
+    auto lines = ByTarget(ReportLines(strReport), 0);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[Target(0)]["fields"],
+              nlohmann::json::parse(R"j({"timeout":"30","des-key":"(key)"})j"));
+    EXPECT_EQ(lines[Target(0)]["result"], "unchanged");
+    EXPECT_EQ(lines[Target(1)]["result"], "success");
 }
