@@ -6,6 +6,8 @@ set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 ./scripts/format-check.sh
+command -v ansible-playbook >/dev/null ||
+    echo "ansible-playbook not found: the Ansible tests are skipped (scripts/install-deps.sh installs ansible-core)"
 PRESETS="${VELOR_PRESETS:-default asan tsan}"
 JOBS="${VELOR_JOBS:-$(nproc)}"
 for preset in $PRESETS; do
