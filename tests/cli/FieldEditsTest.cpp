@@ -79,3 +79,23 @@ TEST(FieldEdits, PropertiesEncodeAsTheDialogDoes) {
     none.ApplyProperties(ab2);
     EXPECT_EQ(ab2[24], 0x50);
 }
+
+TEST(FieldEdits, HeldIsEveryNamedValueAlreadyThere) {
+    NetParams rec = NetParams::Defaults();
+    rec[NetParams::OFS_RESERVED] = 0x5A; // not a field: a write would zero it, yet nothing asked
+    CFieldEdits edits;
+    std::string strError;
+    ASSERT_TRUE(edits.Parse({"ip=" + rec.DottedAt(NetParams::OFS_IP), "port=3001"}, strError));
+    EXPECT_TRUE(edits.NetworkHeld(rec));
+    ASSERT_TRUE(edits.Parse({"port=3001", "timeout=7"}, strError));
+    EXPECT_FALSE(edits.NetworkHeld(rec));
+
+    // Properties compare as the dialog shows them: bits no field names do not count.
+    uint8_t ab[64] = {};
+    ab[24] = 0x10 | 0x20 | 0x04; // dial-up (never offered), cts, 115200
+    ab[28] = 3;
+    ASSERT_TRUE(edits.Parse({"cts=on", "baud=115200", "unit-comm-addr=3"}, strError));
+    EXPECT_TRUE(edits.PropertiesHeld(ab));
+    ASSERT_TRUE(edits.Parse({"cts=on", "encryption=on"}, strError));
+    EXPECT_FALSE(edits.PropertiesHeld(ab));
+}
