@@ -402,6 +402,24 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
             return EXIT_IMAGE;
         }
     }
+    // A report goes on where it stands only when it is of this campaign.
+    const auto identity = CampaignIdentity(cmd);
+    CCampaignReport report;
+    std::map<std::string, std::string> lastResults;
+    if (!cmd.m_strResume.empty()) {
+        if (!CCampaignReport::Read(cmd.m_strResume, identity, false, lastResults, strError)) {
+            notes.Note(strError);
+            return EXIT_USAGE;
+        }
+    }
+    if (!cmd.m_strReport.empty()) {
+        std::map<std::string, std::string> other;
+        if (cmd.m_strReport != cmd.m_strResume &&
+            !CCampaignReport::Read(cmd.m_strReport, identity, true, other, strError)) {
+            notes.Note(strError);
+            return EXIT_USAGE;
+        }
+    }
     // One "Check Switches" notice for each kind of link in the file.
     notes.m_bYes = cmd.m_bYes;
     for (const ELink eLink : {ELink::Ethernet, ELink::Serial}) {
@@ -418,30 +436,15 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
     for (size_t i = 0; i < units.size(); ++i)
         slots[i].m_pUnit = &units[i];
 
-    // A report goes on where it stands only when it is of this campaign.
-    const auto identity = CampaignIdentity(cmd);
-    CCampaignReport report;
-    std::map<std::string, std::string> lastResults;
-    if (!cmd.m_strResume.empty()) {
-        if (!CCampaignReport::Read(cmd.m_strResume, identity, false, lastResults, strError)) {
-            notes.Note(strError);
-            return EXIT_USAGE;
-        }
-        for (auto& slot : slots) {
-            const auto it = lastResults.find(slot.m_pUnit->m_strName);
-            if (it == lastResults.end() || !IsCampaignSuccess(it->second)) continue;
-            slot.m_eState = SSlot::EState::Done;
-            slot.m_strSkipped = it->second;
-        }
+    if (!cmd.m_strReport.empty() && !report.Open(cmd.m_strReport, strError)) {
+        notes.Note(strError);
+        return EXIT_USAGE;
     }
-    if (!cmd.m_strReport.empty()) {
-        std::map<std::string, std::string> other;
-        if ((cmd.m_strReport != cmd.m_strResume &&
-             !CCampaignReport::Read(cmd.m_strReport, identity, true, other, strError)) ||
-            !report.Open(cmd.m_strReport, strError)) {
-            notes.Note(strError);
-            return EXIT_USAGE;
-        }
+    for (auto& slot : slots) {
+        const auto it = lastResults.find(slot.m_pUnit->m_strName);
+        if (it == lastResults.end() || !IsCampaignSuccess(it->second)) continue;
+        slot.m_eState = SSlot::EState::Done;
+        slot.m_strSkipped = it->second;
     }
     bool bReportFailed = false;
 
