@@ -65,7 +65,8 @@ def play(work, source, inventory, extra=()):
                ANSIBLE_CALLBACKS_ENABLED="ansible.builtin.tree", ANSIBLE_CALLBACK_TREE_DIR=tree,
                ANSIBLE_NOCOLOR="1", ANSIBLE_RETRY_FILES_ENABLED="0",
                ANSIBLE_HOME=os.path.join(work, "ansible-home"),
-               ANSIBLE_LOCAL_TEMP=os.path.join(work, "ansible-tmp"))
+               ANSIBLE_LOCAL_TEMP=os.path.join(work, "ansible-tmp"),
+               ANSIBLE_REMOTE_TEMP=os.path.join(work, "ansible-remote-tmp"))
     start = time.monotonic()
     run = subprocess.run(["ansible-playbook", "-i", inventory,
                           os.path.join(source, "tests", "ansible", "site.yml")] + list(extra),
