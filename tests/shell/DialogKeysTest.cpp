@@ -3,6 +3,7 @@
 // the serial port list picked through its popup and typed into.
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QSpinBox>
@@ -97,6 +98,13 @@ void DialogKeysTest::serialPortListEntriesBecomeTheirNumber() {
     QCOMPARE(pPort->currentText(), "COM3");
     pick(2);
     QCOMPARE(pPort->currentText(), "COM3");
+    // The same again with the keyboard: F4 opens the list, Enter takes its entry.
+    Key(&dlg, Qt::Key_F4);
+    QTRY_VERIFY(pPort->view()->isVisible());
+    Key(pPort->view()->window(), Qt::Key_Return); // the open list has the keyboard
+    QTRY_VERIFY(!pPort->view()->isVisible());
+    QCOMPARE(pPort->currentText(), "COM3");
+    QVERIFY(dlg.isVisible());
 
     // Typed: nothing is completed, neither here nor in the baud rate.
     pPort->lineEdit()->selectAll();
@@ -228,6 +236,29 @@ void DialogKeysTest::noticeKeys() {
     CCheckSwitchesEthDlg eth(nullptr);
     CCheckSwitchesSerDlg ser(nullptr);
     CUpdateDoneDlg done(nullptr);
+    // Their titles and every text, whole.
+    const auto texts = [](QDialog* pDlg) {
+        QStringList list = {pDlg->windowTitle()};
+        for (QLabel* pLabel : pDlg->findChildren<QLabel*>())
+            list << pLabel->text();
+        for (QAbstractButton* pButton : pDlg->findChildren<QAbstractButton*>())
+            list << pButton->text();
+        return list;
+    };
+    QCOMPARE(texts(&ser),
+             QStringList({"Check Switches",
+                          "On SW2, switch 4 must be OFF. On SW 3, switch 1, 4 and 5 must be OFF "
+                          "and switch 2 must be ON. To use defaults, all SW2 and SW3 switches OFF "
+                          "except SW2, Switch 3 ON and SW3, switch 2 ON and rotary switch to 0. "
+                          "Note:Power Orvik off and on if switches changed",
+                          "OK", "Cancel"}));
+    QCOMPARE(
+        texts(&done),
+        QStringList({"Update Successful",
+                     "The IP address on the Velor has been updated successfully. To use the "
+                     "new IP Address the Velor must be rebooted. Click OK to reboot the Velor.",
+                     "IMPORTANT:", "Set SW 3 switches 2 and 3 to OFF before resetting!!", "OK",
+                     "Cancel"}));
     for (QDialog* pDlg : std::initializer_list<QDialog*>{&eth, &ser, &done}) {
         // OK has the focus; Tab goes to Cancel and back. Enter is OK.
         QVERIFY(Show(*pDlg));
