@@ -27,6 +27,8 @@ CIpAddressDlg::CIpAddressDlg(QWidget* pParent, NetParams* pNetParams)
     m_pUi->IDC_1053->setMaxLength(4);
     m_pUi->IDC_1066->setRange(0, 15);
     m_pUi->IDC_1066->setValue(static_cast<int16_t>(m_nCommAddr & 0xFFFF));
+    // The first octet opens with the focus and its text selected, to be typed over.
+    m_pUi->IDC_1002->selectAll();
 }
 
 CIpAddressDlg::~CIpAddressDlg() = default;

@@ -1,6 +1,7 @@
 #include "shell/SerialPortDlg.h"
 
 #include <QAbstractItemView>
+#include <QLineEdit>
 
 #include "params/ScpParams.h"
 #include "params/Texts.h"
@@ -11,6 +12,10 @@
 
 namespace {
 void Fill(QComboBox* pCombo, const QStringList& entries, int nDefault) {
+    // What is typed stays as typed: no completion ("1" must not become "19200") and no
+    // typed text added to the list.
+    pCombo->setCompleter(nullptr);
+    pCombo->setInsertPolicy(QComboBox::NoInsert);
     pCombo->clear();
     pCombo->addItems(entries);
     pCombo->setCurrentIndex(nDefault);
@@ -48,6 +53,8 @@ CSerialPortDlg::CSerialPortDlg(QWidget* pParent, ScpParams* pScpParams)
     Fill(m_pUi->IDC_1046,
          {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B", "C", "D", "E", "F"}, 0);
     OfferMachinePorts();
+    // The port opens with the focus and its text selected, to be typed over.
+    m_pUi->IDC_1047->lineEdit()->selectAll();
 }
 
 void CSerialPortDlg::OfferMachinePorts() {
@@ -62,12 +69,21 @@ void CSerialPortDlg::OfferMachinePorts() {
         pCombo->setItemData(pCombo->count() - 1, strDevice, Qt::ToolTipRole);
     }
     if (m_offers.empty()) return;
-    // The list shows the devices; the field keeps what the record holds, "COM3".
-    connect(pCombo, &QComboBox::currentIndexChanged, this, [pCombo](int nIndex) {
-        const QVariant port = pCombo->itemData(nIndex);
-        if (port.isValid()) pCombo->setEditText(QString("COM%1").arg(port.toInt()));
-    });
+    // The list shows the devices; the field keeps what the record holds, "COM3". An entry
+    // picked again changes no index, so both signals count.
+    const auto toNumber = [this] {
+        QComboBox* pPort = m_pUi->IDC_1047;
+        pPort->setEditText(OfferedPortName(pPort->currentText()));
+    };
+    connect(pCombo, &QComboBox::currentIndexChanged, this, toNumber);
+    connect(pCombo, &QComboBox::activated, this, toNumber);
     pCombo->view()->setMinimumWidth(pCombo->view()->sizeHintForColumn(0) + 24);
+}
+
+QString CSerialPortDlg::OfferedPortName(const QString& strText) const {
+    const int nIndex = m_pUi->IDC_1047->findText(strText, Qt::MatchExactly);
+    const QVariant port = nIndex < 0 ? QVariant() : m_pUi->IDC_1047->itemData(nIndex);
+    return port.isValid() ? QString("COM%1").arg(port.toInt()) : strText;
 }
 
 CSerialPortDlg::~CSerialPortDlg() = default;
@@ -75,6 +91,8 @@ CSerialPortDlg::~CSerialPortDlg() = default;
 void CSerialPortDlg::accept() {
     m_strBaudRate = m_pUi->IDC_1044->currentText();
     m_strParity = m_pUi->IDC_1045->currentText();
+    // An offered entry's whole text, however it got into the field, means its number.
+    m_pUi->IDC_1047->setEditText(OfferedPortName(m_pUi->IDC_1047->currentText()));
     m_strPort = m_pUi->IDC_1047->currentText();
     m_strScpAddr = m_pUi->IDC_1046->currentText();
 

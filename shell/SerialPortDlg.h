@@ -31,6 +31,8 @@ public:
 
 private:
     void OfferMachinePorts();
+    // "COM3" for the text of the entry offered as COM3; any other text as it is.
+    QString OfferedPortName(const QString& strText) const;
 
     static FListPorts s_pfnListPorts;
     std::vector<serialdev::SPortOffer> m_offers;
