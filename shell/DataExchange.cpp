@@ -58,8 +58,10 @@ void CDataExchange::UInt(QLineEdit* pEdit, uint32_t& nValue, uint32_t nMin, uint
         pEdit->setText(QString::number(nValue));
         return;
     }
+    // A text that is no number at all gets the number message, as a field without a range.
     uint32_t n = 0;
-    if (!ParseUInt(pEdit->text(), n) || n < nMin || n > nMax)
+    if (!ParseUInt(pEdit->text(), n)) return Fail(pEdit, txt::PARSE_UINT);
+    if (n < nMin || n > nMax)
         return Fail(pEdit, txt::PARSE_RANGE_PREFIX + std::to_string(nMin) + " and " +
                                std::to_string(nMax) + ".");
     nValue = n;

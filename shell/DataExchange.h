@@ -18,7 +18,8 @@ public:
 
     // An unsigned field without a range ("Please enter a positive integer.").
     void UInt(QLineEdit* pEdit, uint32_t& nValue);
-    // An unsigned field within nMin..nMax ("Please enter an integer between 0 and 255.").
+    // An unsigned field within nMin..nMax ("Please enter an integer between 0 and 255.");
+    // a text that is no number gets the message of a field without a range.
     void UInt(QLineEdit* pEdit, uint32_t& nValue, uint32_t nMin, uint32_t nMax);
     // Refuses a field for a reason of the dialog's own: the message, the focus.
     void Fail(QWidget* pField, const std::string& strMessage);

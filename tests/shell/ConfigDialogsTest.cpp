@@ -40,6 +40,7 @@ class ConfigDialogsTest : public QObject {
 private slots:
     void fiveDigitValuesSurviveAnUntouchedOk();
     void typingStaysWithinFourDigits();
+    void octetThatIsNoNumber();
     void changedKeyThatCannotBeStoredIsSaid();
     void netConfigKeyboard();
     void propertiesKeyboard();
@@ -92,6 +93,20 @@ void ConfigDialogsTest::typingStaysWithinFourDigits() {
     pTimeout->selectAll();
     QTest::keyClicks(pTimeout, "98765");
     QCOMPARE(pTimeout->text(), "9876");
+}
+
+void ConfigDialogsTest::octetThatIsNoNumber() {
+    NetParams rec = NetParams::Defaults();
+    const NetParams before = rec;
+    CNetConfigDlg dlg(nullptr, &rec, false, true, 1);
+    dlg.show();
+    Edit(&dlg, 1050)->setText("x1");
+    QString strText;
+    ExpectMessage(&strText);
+    ClickButton(&dlg, "IDOK");
+    QCOMPARE(strText, "Please enter a positive integer.");
+    QCOMPARE(dlg.focusWidget(), Edit(&dlg, 1050));
+    QVERIFY(dlg.isVisible() && rec == before);
 }
 
 void ConfigDialogsTest::changedKeyThatCannotBeStoredIsSaid() {
