@@ -129,10 +129,10 @@ void CNetConfigDlg::accept() {
         size_t nOfs;
         const char* pName;
     };
-    const SKey keys[] = {{m_pUi->IDC_1080, NetParams::OFS_DES_KEY, "DES Key"},
-                         {m_pUi->IDC_1081, NetParams::OFS_TDES_KEY1, "TDES Key 1"},
-                         {m_pUi->IDC_1082, NetParams::OFS_TDES_KEY2, "TDES Key 2"},
-                         {m_pUi->IDC_1083, NetParams::OFS_TDES_KEY3, "TDES Key 3"}};
+    const SKey keys[] = {{m_pUi->IDC_1080, NetParams::OFS_DES_KEY, txt::KEY_FIELD_NAMES[0]},
+                         {m_pUi->IDC_1081, NetParams::OFS_TDES_KEY1, txt::KEY_FIELD_NAMES[1]},
+                         {m_pUi->IDC_1082, NetParams::OFS_TDES_KEY2, txt::KEY_FIELD_NAMES[2]},
+                         {m_pUi->IDC_1083, NetParams::OFS_TDES_KEY3, txt::KEY_FIELD_NAMES[3]}};
     // A refused key text keeps the old key. Most keys show a 0 somewhere, so a field
     // left as it was passes quietly; one the technician changed is not dropped unsaid.
     for (const SKey& key : keys) {
