@@ -21,6 +21,14 @@ std::string txt::PortOffer(int nPort, const std::string& strDevice,
     return str;
 }
 
+std::string txt::KeyKept(const std::string& strKey, bool bZeroDigit) {
+    const std::string strWhy = bZeroDigit ? " still holds the digit 0, which a key cannot contain"
+                                          : " holds a character that is not a key digit (1 to 9, "
+                                            "A to F)";
+    return "The " + strKey + " field" + strWhy + ", so the Velor keeps its old " + strKey +
+           ".\n\nGo back to the field to change it? No keeps the old key.";
+}
+
 const char* JobResultName(EJobResult eResult) {
     switch (eResult) {
     case EJobResult::None:

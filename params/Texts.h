@@ -12,6 +12,12 @@ inline constexpr const char* NO_MEMORY_IP = "Not enough memory for IP address";
 inline constexpr const char* NO_MEMORY_SCP = "Not enough memory for SCP parameters";
 
 // --- desktop window: refused fields, closing during a download -------------------------
+// OK in the configuration dialog with a key field changed to a text no key can be made
+// of: strKey names the field ("DES Key", "TDES Key 1" to "TDES Key 3"); bZeroDigit says
+// whether the text holds a 0 digit or another character. A Yes/No question: Yes goes back.
+std::string KeyKept(const std::string& strKey, bool bZeroDigit);
+inline constexpr const char* KEY_FIELD_NAMES[4] = {"DES Key", "TDES Key 1", "TDES Key 2",
+                                                   "TDES Key 3"};
 // A field that must hold a number; the ranged form is followed by "<min> and <max>.".
 inline constexpr const char* PARSE_UINT = "Please enter a positive integer.";
 inline constexpr const char* PARSE_RANGE_PREFIX = "Please enter an integer between ";

@@ -5,9 +5,11 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QEvent>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QValidator>
 
 // The images are linked into a static library: register them once by hand (outside
 // any namespace, as the registration function is global).
@@ -66,6 +68,43 @@ void FitText(QWidget* pWidget) {
     }
 }
 
+// Refuses an edit that leaves the text longer than the limit; only the text held when the
+// limit was set may be longer. (A length limit on the field itself would cut that text.)
+class CTypingLimit : public QValidator {
+public:
+    CTypingLimit(int nMax, const QString& strHeld, QObject* pParent)
+        : QValidator(pParent), m_nMax(nMax), m_strHeld(strHeld) {}
+
+    State validate(QString& strInput, int&) const override {
+        return strInput.size() <= m_nMax || strInput == m_strHeld ? Acceptable : Invalid;
+    }
+
+private:
+    int m_nMax;
+    QString m_strHeld;
+};
+
+// A group's mnemonic leads to its first field, as the titles promise ("&Sub Net Mask"),
+// not back to whichever field of the group had the focus last.
+class CGroupMnemonic : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override {
+        if (pEvent->type() != QEvent::Shortcut) return false;
+        auto* pGroup = static_cast<QWidget*>(pWatched);
+        for (QWidget* p = pGroup->nextInFocusChain(); p != pGroup; p = p->nextInFocusChain()) {
+            if (pGroup->isAncestorOf(p) && p->isEnabled() && p->isVisibleTo(pGroup) &&
+                (p->focusPolicy() & Qt::TabFocus)) {
+                p->setFocus(Qt::ShortcutFocusReason);
+                break;
+            }
+        }
+        return true;
+    }
+};
+
 // Fits the texts once, when the dialog is first shown and every text has been set.
 class CFitTexts : public QObject {
 public:
@@ -107,6 +146,9 @@ void ApplyLook(QDialog* pDlg) {
     }();
     (void)s_bDone;
     pDlg->installEventFilter(new CFitTexts(pDlg));
+    auto* pMnemonics = new CGroupMnemonic(pDlg);
+    for (QGroupBox* pGroup : pDlg->findChildren<QGroupBox*>())
+        if (pGroup->title().contains(u'&')) pGroup->installEventFilter(pMnemonics);
 }
 
 void SetupDialog(QDialog* pDlg) {
@@ -114,6 +156,14 @@ void SetupDialog(QDialog* pDlg) {
     pDlg->setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     pDlg->setSizeGripEnabled(false);
     pDlg->setFixedSize(pDlg->size());
+}
+
+void LimitTyping(QLineEdit* pEdit, int nMax) {
+    const QString strHeld = pEdit->text();
+    // The length limit only sizes the field to what it shows (see Fits); the validator
+    // does the limiting.
+    pEdit->setMaxLength(std::max(nMax, int(strHeld.size())));
+    pEdit->setValidator(new CTypingLimit(nMax, strHeld, pEdit));
 }
 
 void WireOkCancel(QDialog* pDlg, QPushButton* pOk, QPushButton* pCancel) {

@@ -24,7 +24,7 @@ CIpAddressDlg::CIpAddressDlg(QWidget* pParent, NetParams* pNetParams)
     DoDataExchange(dx);
     for (QLineEdit* pEdit : {m_pUi->IDC_1002, m_pUi->IDC_1003, m_pUi->IDC_1004, m_pUi->IDC_1011})
         pEdit->setMaxLength(3);
-    m_pUi->IDC_1053->setMaxLength(4);
+    LimitTyping(m_pUi->IDC_1053, 4);
     m_pUi->IDC_1066->setRange(0, 15);
     m_pUi->IDC_1066->setValue(static_cast<int16_t>(m_nCommAddr & 0xFFFF));
     // The first octet opens with the focus and its text selected, to be typed over.

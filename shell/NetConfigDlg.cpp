@@ -1,7 +1,11 @@
 #include "shell/NetConfigDlg.h"
 
+#include <QGuiApplication>
+#include <QMessageBox>
+
 #include "HoverBitmapButton.h"
 #include "params/NetParams.h"
+#include "params/Texts.h"
 #include "shell/ControlFactory.h"
 #include "shell/DataExchange.h"
 #include "shell/DialogSetup.h"
@@ -15,6 +19,27 @@ int Nibble(QChar c) {
     if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
     if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
     return -1;
+}
+
+QString KeyText(const uint8_t* pKey) {
+    static const char DIGITS[] = "0123456789ABCDEF";
+    QString str;
+    for (size_t i = 0; i < NetParams::KEY_LEN; ++i) {
+        str += QChar(DIGITS[pKey[i] >> 4]);
+        str += QChar(DIGITS[pKey[i] & 0x0F]);
+    }
+    return str;
+}
+
+// True when the technician wants to go back to the key field rather than keep its key.
+bool AskGoBack(QWidget* pParent, const char* pKey, bool bZeroDigit) {
+    QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
+                    QString::fromStdString(txt::KeyKept(pKey, bZeroDigit)),
+                    QMessageBox::Yes | QMessageBox::No, pParent);
+    // Enter and Esc both lead back: only an explicit No lets the old key stand.
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::Yes);
+    return box.exec() != QMessageBox::No;
 }
 } // namespace
 
@@ -47,8 +72,8 @@ CNetConfigDlg::CNetConfigDlg(QWidget* pParent, NetParams* pNetParams, bool bAddr
         pEdit->setMaxLength(3);
         pEdit->setEnabled(!m_bAddressLock);
     }
-    m_pUi->IDC_1000->setMaxLength(4);
-    m_pUi->IDC_1048->setMaxLength(4);
+    LimitTyping(m_pUi->IDC_1000, 4);
+    LimitTyping(m_pUi->IDC_1048, 4);
     QLineEdit* apKeys[] = {m_pUi->IDC_1080, m_pUi->IDC_1081, m_pUi->IDC_1082, m_pUi->IDC_1083};
     const size_t anKeyOfs[] = {NetParams::OFS_DES_KEY, NetParams::OFS_TDES_KEY1,
                                NetParams::OFS_TDES_KEY2, NetParams::OFS_TDES_KEY3};
@@ -77,13 +102,7 @@ void CNetConfigDlg::DoDataExchange(CDataExchange& dx) {
 }
 
 void CNetConfigDlg::KeyToHex(QLineEdit* pField, const uint8_t* pKey) {
-    static const char DIGITS[] = "0123456789ABCDEF";
-    QString str;
-    for (size_t i = 0; i < NetParams::KEY_LEN; ++i) {
-        str += QChar(DIGITS[pKey[i] >> 4]);
-        str += QChar(DIGITS[pKey[i] & 0x0F]);
-    }
-    pField->setText(str);
+    pField->setText(KeyText(pKey));
 }
 
 bool CNetConfigDlg::HexToKey(QLineEdit* pField, uint8_t* pKey) {
@@ -105,10 +124,30 @@ void CNetConfigDlg::accept() {
     if (dx.Failed()) return;
 
     NetParams& rec = *m_pNetParams;
-    HexToKey(m_pUi->IDC_1080, rec.Data() + NetParams::OFS_DES_KEY);
-    HexToKey(m_pUi->IDC_1081, rec.Data() + NetParams::OFS_TDES_KEY1);
-    HexToKey(m_pUi->IDC_1082, rec.Data() + NetParams::OFS_TDES_KEY2);
-    HexToKey(m_pUi->IDC_1083, rec.Data() + NetParams::OFS_TDES_KEY3);
+    struct SKey {
+        QLineEdit* pField;
+        size_t nOfs;
+        const char* pName;
+    };
+    const SKey keys[] = {{m_pUi->IDC_1080, NetParams::OFS_DES_KEY, txt::KEY_FIELD_NAMES[0]},
+                         {m_pUi->IDC_1081, NetParams::OFS_TDES_KEY1, txt::KEY_FIELD_NAMES[1]},
+                         {m_pUi->IDC_1082, NetParams::OFS_TDES_KEY2, txt::KEY_FIELD_NAMES[2]},
+                         {m_pUi->IDC_1083, NetParams::OFS_TDES_KEY3, txt::KEY_FIELD_NAMES[3]}};
+    // A refused key text keeps the old key. Most keys show a 0 somewhere, so a field
+    // left as it was passes quietly; one the technician changed is not dropped unsaid.
+    for (const SKey& key : keys) {
+        uint8_t abKey[NetParams::KEY_LEN] = {};
+        const QString strText = key.pField->text();
+        if (!HexToKey(key.pField, abKey) ||
+            strText.compare(KeyText(rec.Data() + key.nOfs), Qt::CaseInsensitive) == 0)
+            continue;
+        if (AskGoBack(this, key.pName, strText.contains(u'0'))) {
+            key.pField->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+    for (const SKey& key : keys)
+        HexToKey(key.pField, rec.Data() + key.nOfs);
     for (size_t i = 0; i < 4; ++i) {
         rec[NetParams::OFS_IP + i] = static_cast<uint8_t>(m_anIp[i]);
         rec[NetParams::OFS_MASK + i] = static_cast<uint8_t>(m_anMask[i]);

@@ -249,7 +249,10 @@ void DialogsTest::netConfigOkWritesTheRecord() {
     Edit(&dlg, 1048)->setText("77");
     Edit(&dlg, 1080)->setText("abcd");
     Edit(&dlg, 1082)->setText("1203"); // still holds a 0: this key keeps its value
+    QString strAsked;
+    AnswerQuestion(&strAsked, false);
     ClickButton(&dlg, "IDOK");
+    QVERIFY(strAsked.startsWith("The TDES Key 2 field still holds the digit 0"));
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
 
     NetParams expected = before;

@@ -54,6 +54,14 @@ inline void ExpectMessage(QString* pText) {
     });
 }
 
+// The text of the next Yes/No question, which is then answered.
+inline void AnswerQuestion(QString* pText, bool bYes) {
+    WhenShown<QMessageBox>([pText, bYes](QMessageBox* pBox) {
+        *pText = pBox->text();
+        pBox->button(bYes ? QMessageBox::Yes : QMessageBox::No)->click();
+    });
+}
+
 // Answers every window a job shows, in order, and logs it: a message box by its text,
 // a dialog by its kind in brackets ("[Config]") with " OK" or " Cancel". An action
 // set for a kind may fill in fields and decides OK (true), Cancel (false) or leaves
