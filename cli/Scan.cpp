@@ -280,6 +280,7 @@ bool PlanUdpScan(const std::string& strSpec, const SScanOptions& opts,
     const std::string strForm =
         "udp: wants NET/PREFIX or FIRST-LAST (dotted IPv4) and an optional :PORT, e.g. "
         "udp:192.168.0.0/24 or udp:10.0.0.20-10.0.0.80:3001";
+    plan = SUdpScanPlan{};
     std::string strRange = strSpec;
     if (const size_t nColon = strSpec.rfind(':'); nColon != std::string::npos) {
         unsigned long n = 0;
