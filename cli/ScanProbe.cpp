@@ -27,6 +27,9 @@ using Clock = std::chrono::steady_clock;
 // takes sequence 0, which every probe carries) or answered with a frame that did not
 // hold.
 constexpr int MAX_TRIES = 3;
+// What a receive asks for, as the jobs' receives do: a longer datagram is not a frame,
+// a shorter one is cut to the frame buffer.
+constexpr size_t RECV_LEN = 512;
 // Replies of a few hundred units arriving together must not be dropped by the kernel.
 constexpr int RECV_BUFFER = 4 << 20;
 
@@ -237,10 +240,9 @@ std::vector<SScanHit> ScanUdp(const SUdpScanPlan& plan, SScanTally& tally, std::
         for (;;) {
             uint32_t nFrom = 0;
             uint16_t nFromPort = 0;
-            const int n =
-                sock.RecvFrom(abReply.data(), abReply.size(), abReply.size(), nFrom, nFromPort);
+            const int n = sock.RecvFrom(abReply.data(), abReply.size(), RECV_LEN, nFrom, nFromPort);
             if (n < 0) {
-                // 10040: a datagram longer than any frame, not a unit's answer.
+                // 10040: a datagram longer than a unit sends, not an answer.
                 if (sock.LastError() == WSAEMSGSIZE) continue;
                 break;
             }
@@ -347,7 +349,8 @@ EProbe ProbeUnit(serialdev::CSerialDevice& dev, const SLineSetting& line, uint8_
     const int nAnswerMs = TimeConstants().m_nScanAnswerMs;
     uint8_t abRequest[16];
     const size_t nLen = BuildStatusRequest(abRequest, sizeof abRequest, nAddr);
-    uint8_t abReply[frame::REPLY_BUFFER];
+    // Room for the longest frame a length byte can announce.
+    uint8_t abReply[frame::MAX_FRAME];
     for (int nTry = 0; nTry < MAX_TRIES; ++nTry) {
         dev.PurgeInput();
         dev.SetTimeouts(nAnswerMs, SerialProbeMs(line), TimeConstants().m_nSerialWriteMs);

@@ -19,6 +19,8 @@
 #include "cli/Fleet.h"
 #include "cli/Scan.h"
 #include "platform/TimeConstants.h"
+#include "serial/FrameCodec.h"
+#include "serial/PtyPeer.h"
 #include "sim/SimUnit.h"
 
 extern char** environ;
@@ -95,6 +97,32 @@ TEST(ScanPlanTest, SerialOrderTriesTheLikelySettingsFirstAndEachOnce) {
     EXPECT_EQ(addrs[8], 8);
     // A silent probe at the slowest rate: the request and a reply header on the line.
     EXPECT_EQ(SerialProbeMs({1200, 'e'}), 120 + TimeConstants().m_nScanAnswerMs);
+}
+
+TEST(ScanSerialTest, AnAnswerLongerThanAnyReplyIsNotAUnit) {
+    // A header whose length byte announces 255 more bytes, and all of them.
+    CPtyPeer peer;
+    peer.Start([](const CPtyPeer::Bytes&, size_t) {
+        CPtyPeer::Bytes ab = {frame::START, 0, 0xFF, frame::CTL_DATA_SUM, 0};
+        ab[frame::OFS_HSUM] = frame::Sum8(ab.data(), 4);
+        ab.resize(frame::HEADER_LEN + 0xFF, 0x55);
+        return ab;
+    });
+    TimeConstants().m_nScanAnswerMs = 20;
+    SSerialScanPlan plan;
+    plan.m_strName = plan.m_strDevice = peer.SlavePath();
+    plan.m_settings = {{115200, 'e'}};
+    plan.m_addrs = {3};
+    SScanTally tally;
+    std::string strError;
+    const auto hits = ScanSerial(plan, tally, strError);
+    TimeConstants().Reset();
+    ASSERT_TRUE(hits.has_value()) << strError;
+    EXPECT_TRUE(hits->empty());
+    ASSERT_EQ(tally.m_notes.size(), 1u);
+    EXPECT_NE(tally.m_notes[0].find("unit address 3: answers that are not a valid status reply"),
+              std::string::npos)
+        << tally.m_notes[0];
 }
 
 namespace {
