@@ -442,10 +442,11 @@ std::optional<std::vector<SScanHit>> ScanSerial(const SSerialScanPlan& plan, SSc
                                         ParityWord(line.m_cParity) + " unit address " +
                                         std::to_string(nAddr) + ": " + strWhy + "; not listed");
             if (eProbe != EProbe::Unit) continue;
-            // A unit that answers every address is one unit.
+            // A unit that answers every address, or a line that does not tell the rates
+            // apart (a converter, a pseudo-terminal), is still one unit: its first,
+            // most likely setting and address stand.
             const bool bSame = std::any_of(hits.begin(), hits.end(), [&](const SScanHit& h) {
-                return h.m_nBaud == line.m_nBaud && h.m_cParity == line.m_cParity &&
-                       h.m_status.m_nSerialNo == hit.m_status.m_nSerialNo;
+                return h.m_status.m_nSerialNo == hit.m_status.m_nSerialNo;
             });
             if (bSame) continue;
             hit.m_strTarget = "serial:" + plan.m_strName;

@@ -99,7 +99,26 @@ TEST(ScanPlanTest, SerialOrderTriesTheLikelySettingsFirstAndEachOnce) {
     EXPECT_EQ(SerialProbeMs({1200, 'e'}), 120 + TimeConstants().m_nScanAnswerMs);
 }
 
-TEST(ScanSerialTest, AnAnswerLongerThanAnyReplyIsNotAUnit) {
+TEST(ScanSerialTest, AUnitAnsweringEverywhereIsOneUnitAndAnOverlongAnswerNone) {
+    TimeConstants().m_nScanAnswerMs = 20;
+    SSimOptions o;
+    o.m_bPty = true;
+    CSimServer sim;
+    ASSERT_TRUE(sim.Start(o));
+    SSerialScanPlan plan;
+    plan.m_strName = plan.m_strDevice = sim.PtyPath();
+    plan.m_settings = {{115200, 'e'}, {9600, 'n'}};
+    plan.m_addrs = UnitAddrOrder(-1);
+    plan.m_bAll = true;
+    SScanTally tally;
+    std::string strError;
+    auto hits = ScanSerial(plan, tally, strError);
+    ASSERT_TRUE(hits.has_value()) << strError;
+    ASSERT_EQ(hits->size(), 1u);
+    EXPECT_EQ((*hits)[0].m_nBaud, 115200);
+    EXPECT_EQ((*hits)[0].m_nAddr, 0);
+    EXPECT_EQ(tally.m_nProbes, 32u);
+
     // A header whose length byte announces 255 more bytes, and all of them.
     CPtyPeer peer;
     peer.Start([](const CPtyPeer::Bytes&, size_t) {
@@ -108,14 +127,11 @@ TEST(ScanSerialTest, AnAnswerLongerThanAnyReplyIsNotAUnit) {
         ab.resize(frame::HEADER_LEN + 0xFF, 0x55);
         return ab;
     });
-    TimeConstants().m_nScanAnswerMs = 20;
-    SSerialScanPlan plan;
     plan.m_strName = plan.m_strDevice = peer.SlavePath();
     plan.m_settings = {{115200, 'e'}};
     plan.m_addrs = {3};
-    SScanTally tally;
-    std::string strError;
-    const auto hits = ScanSerial(plan, tally, strError);
+    tally = {};
+    hits = ScanSerial(plan, tally, strError);
     TimeConstants().Reset();
     ASSERT_TRUE(hits.has_value()) << strError;
     EXPECT_TRUE(hits->empty());
