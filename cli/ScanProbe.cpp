@@ -137,7 +137,8 @@ std::vector<SScanHit> ScanUdp(const SUdpScanPlan& plan, SScanTally& tally, std::
             due.push_back(h.m_nIp);
             return;
         }
-        active.erase(h.m_nIp);
+        const uint32_t nIp = h.m_nIp; // h goes with its entry
+        active.erase(nIp);
     };
     const auto tryAgain = [&](SHost& h, const char* pszWhy) {
         h.m_bWaiting = false;
@@ -360,8 +361,15 @@ EProbe ProbeUnit(serialdev::CSerialDevice& dev, const SLineSetting& line, uint8_
             return EProbe::Unusable;
         }
         const auto tSent = Clock::now();
-        size_t nRead = 0;
-        if (dev.Read(abReply, frame::HEADER_LEN, nRead) != 0) {
+        // The first byte within the probe's wait; the rest of the header, however late
+        // that came, within its own line time.
+        size_t nRead = 0, nMore = 0;
+        int nResult = dev.Read(abReply, 1, nRead);
+        if (nResult == 0 && nRead == 1) {
+            dev.SetTimeouts(nAnswerMs, LineMs(line, frame::HEADER_LEN - 1) + nAnswerMs, 0);
+            nResult = dev.Read(abReply + 1, frame::HEADER_LEN - 1, nMore);
+        }
+        if (nResult != 0) {
             strWhy = "the port failed while reading";
             return EProbe::Unusable;
         }
@@ -370,7 +378,7 @@ EProbe ProbeUnit(serialdev::CSerialDevice& dev, const SLineSetting& line, uint8_
             strWhy = "answered once, then no more";
             return EProbe::Unusable;
         }
-        int nCheck = nRead < frame::HEADER_LEN ? frame::ERR_SHORT : frame::CheckHeader(abReply);
+        int nCheck = nMore < frame::HEADER_LEN - 1 ? frame::ERR_SHORT : frame::CheckHeader(abReply);
         const size_t nBody = abReply[frame::OFS_LEN];
         if (nCheck == frame::OK && nBody) {
             dev.SetTimeouts(nAnswerMs, LineMs(line, nBody) + nAnswerMs, 0);

@@ -99,8 +99,8 @@ TEST(ScanPlanTest, SerialOrderTriesTheLikelySettingsFirstAndEachOnce) {
     EXPECT_EQ(SerialProbeMs({1200, 'e'}), 120 + TimeConstants().m_nScanAnswerMs);
 }
 
+// The real waits: every probe here is answered, so they only absorb a busy machine.
 TEST(ScanSerialTest, AUnitAnsweringEverywhereIsOneUnitAndAnOverlongAnswerNone) {
-    TimeConstants().m_nScanAnswerMs = 20;
     SSimOptions o;
     o.m_bPty = true;
     CSimServer sim;
@@ -132,7 +132,6 @@ TEST(ScanSerialTest, AUnitAnsweringEverywhereIsOneUnitAndAnOverlongAnswerNone) {
     plan.m_addrs = {3};
     tally = {};
     hits = ScanSerial(plan, tally, strError);
-    TimeConstants().Reset();
     ASSERT_TRUE(hits.has_value()) << strError;
     EXPECT_TRUE(hits->empty());
     ASSERT_EQ(tally.m_notes.size(), 1u);
@@ -334,7 +333,7 @@ TEST_F(ScanTest, SerialFindsTheLineSettingAndAddressAndPutsTheLineBack) {
 
     const std::string strCsv = m_strDir + "serial.csv";
     const std::string strTarget = "serial:" + sim.PtyPath();
-    SRun run = Scan({strTarget, "--json", "--fleet-csv", strCsv}, 4);
+    SRun run = Scan({strTarget, "--json", "--fleet-csv", strCsv}, 2);
     ASSERT_EQ(run.nExit, 0) << run.strErr;
     auto j = Json(run);
     ASSERT_EQ(j.size(), 1u);
@@ -359,7 +358,7 @@ TEST_F(ScanTest, SerialFindsTheLineSettingAndAddressAndPutsTheLineBack) {
     EXPECT_EQ(after.c_lflag, before.c_lflag);
 
     // Ctrl-C during a full probe: it ends with what it has, the line as it was.
-    run = Scan({strTarget, "--all", "--json"}, 4, "(2/24)");
+    run = Scan({strTarget, "--all", "--json"}, 2, "(2/24)");
     EXPECT_EQ(run.nExit, 130) << run.strErr;
     EXPECT_EQ(run.strOut, "[]\n");
     EXPECT_NE(run.strErr.find("interrupted after"), std::string::npos) << run.strErr;
