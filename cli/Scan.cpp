@@ -214,7 +214,10 @@ int ScanUdpTarget(const SScanOptions& opts) {
     const auto hits = ScanUdp(plan, tally, strError);
     if (!strError.empty()) {
         Note(strError);
-        if (hits.empty() && !tally.m_bInterrupted) return EXIT_COMM;
+        if (hits.empty() && !tally.m_bInterrupted) {
+            if (opts.m_bJson) std::printf("[]\n");
+            return EXIT_COMM;
+        }
     }
     const double dSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
