@@ -276,7 +276,7 @@ int ScanSerialTarget(const SScanOptions& opts) {
 
 } // namespace
 
-bool PlanUdpScan(const std::string& strSpec, const SScanOptions& opts,
+bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
                  const std::vector<uint32_t>& localNetworks,
                  const std::vector<uint32_t>& localBroadcasts, SUdpScanPlan& plan,
                  std::string& strError) {
@@ -284,12 +284,12 @@ bool PlanUdpScan(const std::string& strSpec, const SScanOptions& opts,
         "udp: wants NET/PREFIX or FIRST-LAST (dotted IPv4) and an optional :PORT, e.g. "
         "udp:192.168.0.0/24 or udp:10.0.0.20-10.0.0.80:3001";
     plan = SUdpScanPlan{};
-    std::string strRange = strSpec;
-    if (const size_t nColon = strSpec.rfind(':'); nColon != std::string::npos) {
+    std::string strRange = strText;
+    if (const size_t nColon = strText.rfind(':'); nColon != std::string::npos) {
         unsigned long n = 0;
-        if (!ParseNumber(strSpec.substr(nColon + 1), 1, 65535, n)) return strError = strForm, false;
+        if (!ParseNumber(strText.substr(nColon + 1), 1, 65535, n)) return strError = strForm, false;
         plan.m_nPort = static_cast<uint16_t>(n);
-        strRange = strSpec.substr(0, nColon);
+        strRange = strText.substr(0, nColon);
     }
     int nPrefix = -1;
     if (const size_t nSlash = strRange.find('/'); nSlash != std::string::npos) {
@@ -318,7 +318,7 @@ bool PlanUdpScan(const std::string& strSpec, const SScanOptions& opts,
                false;
     const uint64_t nSize = uint64_t{plan.m_nLast} - plan.m_nFirst + 1;
     if (nSize > WIDEST_UNASKED && !opts.m_bYes)
-        return strError = "udp: " + strSpec + " holds " + std::to_string(nSize) +
+        return strError = "udp: " + strText + " holds " + std::to_string(nSize) +
                           " addresses, more than a /16; add --yes to scan it all",
                false;
     if (opts.m_strCommAddr == "all") {

@@ -36,7 +36,7 @@ int RunScan(const SScanOptions& opts);
 
 // The addresses a udp: target names (the text after "udp:"), the local networks'
 // edges given; false with the reason.
-bool PlanUdpScan(const std::string& strSpec, const SScanOptions& opts,
+bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
                  const std::vector<uint32_t>& localNetworks,
                  const std::vector<uint32_t>& localBroadcasts, SUdpScanPlan& plan,
                  std::string& strError);

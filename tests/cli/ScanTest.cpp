@@ -31,13 +31,13 @@ constexpr uint32_t IP(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
     return a << 24 | b << 16 | c << 8 | d;
 }
 
-bool Plan(const std::string& strSpec, SUdpScanPlan& plan, std::string& strError,
+bool Plan(const std::string& strText, SUdpScanPlan& plan, std::string& strError,
           bool bBroadcast = false, bool bYes = false) {
     SScanOptions opts;
     opts.m_bBroadcast = bBroadcast;
     opts.m_bYes = bYes;
     // One local network, 192.168.7.0/24.
-    return PlanUdpScan(strSpec, opts, {IP(192, 168, 7, 0)}, {IP(192, 168, 7, 255)}, plan, strError);
+    return PlanUdpScan(strText, opts, {IP(192, 168, 7, 0)}, {IP(192, 168, 7, 255)}, plan, strError);
 }
 
 } // namespace
