@@ -11,6 +11,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Fleet.h"
+#include "cli/Scan.h"
 #include "cli/SettingsFile.h"
 #include "platform/HexText.h"
 #include "platform/Trace.h"
@@ -132,6 +133,8 @@ int main(int argc, char** argv) {
         "ports", "list the machine's serial ports (USB vendor:product, manufacturer, product, "
                  "serial) and what COM1..COM9 resolve to");
     pPorts->add_flag("--json", link.m_bJson, "print one JSON object on stdout");
+    SScanOptions scan;
+    auto* pScan = AddScanCommand(app, scan);
 
     try {
         app.parse(argc, argv);
@@ -142,6 +145,14 @@ int main(int argc, char** argv) {
         return EXIT_USAGE;
     }
 
+    if (pScan->parsed()) {
+        if (!strUdp.empty() || !strSerial.empty() || !strFleet.empty() || bTrace)
+            return Usage("scan names its own target; leave out --udp, --serial, --fleet and "
+                         "--trace");
+        scan.m_bJson = scan.m_bJson || link.m_bJson;
+        scan.m_bYes = scan.m_bYes || bYes;
+        return RunScan(scan);
+    }
     if (pPorts->parsed()) {
         if (!strFleet.empty()) return Usage("ports lists this machine's ports; leave out --fleet");
         return RunPorts(link.m_bJson);

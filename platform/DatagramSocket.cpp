@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -181,14 +183,21 @@ int CDatagramSocket::Send(const uint8_t* p, size_t n) {
 }
 
 int CDatagramSocket::Recv(uint8_t* pBuf, size_t nCap, size_t nLen) {
+    return Receive(pBuf, nCap, nLen, nullptr, ESockCall::Receive);
+}
+
+int CDatagramSocket::Receive(uint8_t* pBuf, size_t nCap, size_t nLen, void* pFrom,
+                             ESockCall eCall) {
     if (m_abScratch.empty()) m_abScratch.resize(SCRATCH_SIZE);
     ssize_t nGot;
     do {
         // MSG_TRUNC: the datagram's real length, even if the scratch were too small.
-        nGot = ::recv(m_fd, m_abScratch.data(), m_abScratch.size(), MSG_TRUNC);
+        socklen_t nFrom = sizeof(sockaddr_in);
+        nGot = ::recvfrom(m_fd, m_abScratch.data(), m_abScratch.size(), MSG_TRUNC,
+                          static_cast<sockaddr*>(pFrom), pFrom ? &nFrom : nullptr);
     } while (nGot < 0 && errno == EINTR);
     if (nGot < 0) {
-        Fail(ESockCall::Receive);
+        Fail(eCall);
         return -1;
     }
     const auto nDatagram = static_cast<size_t>(nGot);
@@ -199,6 +208,60 @@ int CDatagramSocket::Recv(uint8_t* pBuf, size_t nCap, size_t nLen) {
     const size_t nKeep = nDatagram < nCap ? nDatagram : nCap;
     if (nKeep) std::memcpy(pBuf, m_abScratch.data(), nKeep);
     return static_cast<int>(nKeep);
+}
+
+bool CDatagramSocket::SetNonBlocking() {
+    const int nFlags = ::fcntl(m_fd, F_GETFL);
+    if (nFlags < 0 || ::fcntl(m_fd, F_SETFL, nFlags | O_NONBLOCK) != 0) return Fail();
+    return true;
+}
+
+bool CDatagramSocket::SetBroadcast(bool bOn) {
+    const int nOn = bOn ? 1 : 0;
+    if (::setsockopt(m_fd, SOL_SOCKET, SO_BROADCAST, &nOn, sizeof nOn) != 0) return Fail();
+    return true;
+}
+
+bool CDatagramSocket::SetRecvBuffer(int nBytes) {
+    if (::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &nBytes, sizeof nBytes) != 0) return Fail();
+    return true;
+}
+
+int CDatagramSocket::SendTo(uint32_t nIp, uint16_t nPort, const uint8_t* p, size_t n) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(nPort);
+    addr.sin_addr.s_addr = htonl(nIp);
+    for (;;) {
+        const ssize_t nSent = ::sendto(m_fd, p, n, MSG_NOSIGNAL,
+                                       reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+        if (nSent >= 0) return static_cast<int>(nSent);
+        if (errno != EINTR) break;
+    }
+    Fail();
+    return -1;
+}
+
+int CDatagramSocket::RecvFrom(uint8_t* pBuf, size_t nCap, size_t nLen, uint32_t& nIp,
+                              uint16_t& nPort) {
+    sockaddr_in from{};
+    const int n = Receive(pBuf, nCap, nLen, &from, ESockCall::Other);
+    nIp = ntohl(from.sin_addr.s_addr);
+    nPort = ntohs(from.sin_port);
+    return n;
+}
+
+int CDatagramSocket::Wait(int nMs, bool bWrite) {
+    pollfd pfd{m_fd, static_cast<short>(POLLIN | (bWrite ? POLLOUT : 0)), 0};
+    const int nReady = ::poll(&pfd, 1, nMs);
+    if (nReady < 0) {
+        Fail();
+        return -1;
+    }
+    if (nReady == 0) return 0;
+    // An error queued on the socket reads as readable: the receive reports it.
+    return ((pfd.revents & (POLLIN | POLLERR)) ? WAIT_READABLE : 0) |
+           ((pfd.revents & POLLOUT) ? WAIT_WRITABLE : 0);
 }
 
 bool CDatagramSocket::Close() {

@@ -95,6 +95,26 @@ public:
     // at most nCap bytes are copied to pBuf and the rest is cut off. Returns the count
     // copied (0 for an empty datagram) or -1; 10060 when the time-out expired.
     int Recv(uint8_t* pBuf, size_t nCap, size_t nLen);
+    // For one socket that talks to many peers (a scan): no connect, no blocking, the
+    // peer named with every send and reported with every receive. Addresses and ports
+    // in host order.
+    bool SetNonBlocking();
+    bool SetBroadcast(bool bOn);
+    // SO_RCVBUF: room for many replies arriving at once.
+    bool SetRecvBuffer(int nBytes);
+    // One datagram to nIp:nPort. Returns the count sent or -1 (10035 when the send
+    // buffer is full on a non-blocking socket).
+    int SendTo(uint32_t nIp, uint16_t nPort, const uint8_t* p, size_t n);
+    // As Recv, and tells where the datagram came from. Nothing waiting on a
+    // non-blocking socket fails with 10035.
+    int RecvFrom(uint8_t* pBuf, size_t nCap, size_t nLen, uint32_t& nIp, uint16_t& nPort);
+    // Waits up to nMs (-1: for ever) until a datagram can be read or, with bWrite, one
+    // can be sent. Returns WAIT_READABLE | WAIT_WRITABLE bits, 0 when the time ran out,
+    // -1 on failure (10004 when a signal cut the wait short).
+    static constexpr int WAIT_READABLE = 1;
+    static constexpr int WAIT_WRITABLE = 2;
+    int Wait(int nMs, bool bWrite);
+
     // closesocket. False on failure; the handle is given up either way.
     bool Close();
 
@@ -104,6 +124,7 @@ public:
 
 private:
     bool Fail(ESockCall eCall = ESockCall::Other);
+    int Receive(uint8_t* pBuf, size_t nCap, size_t nLen, void* pFrom, ESockCall eCall);
 
     int m_fd = -1;
     int m_nLastError = 0;

@@ -217,6 +217,7 @@ void CSerialDevice::Close() {
     if (m_fd >= 0) ::close(m_fd); // releases the lock as well
     m_fd = -1;
     m_strPath.clear();
+    m_pSavedLine.reset();
 }
 
 void CSerialDevice::SetTimeouts(int nReadIntervalMs, int nReadTotalMs, int nWriteTotalMs) {
@@ -280,6 +281,21 @@ int CSerialDevice::SetLineMode(const SLineMode& mode) {
         if ((now.c_cflag & ~PARITY) != (tio.c_cflag & ~PARITY) || cfgetospeed(&now) != nSpeed)
             return nError;
     }
+    return OK;
+}
+
+int CSerialDevice::SaveLine() {
+    auto p = std::make_shared<termios>();
+    if (::tcgetattr(m_fd, p.get()) != 0) return errno;
+    m_pSavedLine = std::move(p);
+    return OK;
+}
+
+int CSerialDevice::RestoreLine() {
+    if (!m_pSavedLine) return OK;
+    // Bytes still queued at a tried rate are dropped, not sent at the restored one.
+    ::tcflush(m_fd, TCIOFLUSH);
+    if (::tcsetattr(m_fd, TCSANOW, m_pSavedLine.get()) != 0) return errno;
     return OK;
 }
 

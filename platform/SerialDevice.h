@@ -6,7 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+struct termios;
 
 namespace serialdev {
 
@@ -70,6 +73,11 @@ public:
     // step. A pseudo-terminal does not keep parity; that is not a failure.
     virtual int SetLineMode(const SLineMode& mode);
 
+    // Keeps the whole line setting as it is now; RestoreLine puts it back, so that a
+    // program that tried many settings leaves the port as it found it.
+    int SaveLine();
+    int RestoreLine();
+
     // Discards what was received and not yet read.
     virtual void PurgeInput();
 
@@ -86,6 +94,7 @@ private:
     int m_nReadIntervalMs = 0;
     int m_nReadTotalMs = 0;
     int m_nWriteTotalMs = 0;
+    std::shared_ptr<termios> m_pSavedLine; // shared: its deleter lives with the definition
 };
 
 } // namespace serialdev

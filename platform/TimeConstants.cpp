@@ -19,7 +19,7 @@ void CTimeConstants::ApplyTestDivisor() {
     const int nDivisor = std::atoi(psz);
     if (nDivisor <= 1) return;
     for (auto* p : {&m_nSerialReadMs, &m_nSerialWriteMs, &m_nSerialRetryPauseMs, &m_nRecvMs,
-                    &m_nRecvReopenMs, &m_nDrainLimitMs})
+                    &m_nRecvReopenMs, &m_nDrainLimitMs, &m_nScanAnswerMs})
         *p = std::max(1, p->load() / nDivisor);
 }
 
@@ -30,4 +30,5 @@ void CTimeConstants::Reset() {
     m_nRecvMs = 5000;
     m_nRecvReopenMs = 10000;
     m_nDrainLimitMs = 15000;
+    m_nScanAnswerMs = 100;
 }

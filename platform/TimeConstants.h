@@ -13,6 +13,9 @@ struct CTimeConstants {
     std::atomic<int> m_nRecvMs{5000};            // UDP receive at job start and for a download
     std::atomic<int> m_nRecvReopenMs{10000};     // UDP receive after the address was entered again
     std::atomic<int> m_nDrainLimitMs{15000};     // upper bound of one drain after a download
+    // A serial scan's wait for a unit to begin its answer once the request has left the
+    // line; the line time of request and reply comes on top, reckoned from the rate.
+    std::atomic<int> m_nScanAnswerMs{100};
 
     static CTimeConstants& Get();
     // Restores the defaults above.

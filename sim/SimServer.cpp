@@ -147,6 +147,7 @@ struct CSimServer::SImpl {
                                           static_cast<uint64_t>(m_opts.m_nBaud)));
     }
     void Trace(const char* pszLink, const char* pszDir, const uint8_t* p, size_t n) const;
+    bool LineMatches() const;
     void ReadSerial();
     void Parse();
     void DropRx(size_t n);
@@ -308,6 +309,15 @@ void CSimServer::SImpl::Parse() {
     m_rxTimes.erase(m_rxTimes.begin(), m_rxTimes.begin() + static_cast<std::ptrdiff_t>(i));
 }
 
+bool CSimServer::SImpl::LineMatches() const {
+    if (!m_opts.m_bStrictLine || !m_opts.m_bPty || m_opts.m_nBaud <= 0) return true;
+    // The master reads the settings the other end gave its side.
+    termios tio{};
+    if (::tcgetattr(m_fdSerial, &tio) != 0) return true;
+    const bool bOdd = m_opts.m_bParity && m_opts.m_bOddParity;
+    return cfgetospeed(&tio) == SpeedOf(m_opts.m_nBaud) && ((tio.c_cflag & PARODD) != 0) == bOdd;
+}
+
 void CSimServer::SImpl::ReadSerial() {
     uint8_t ab[4096];
     for (;;) {
@@ -325,6 +335,11 @@ void CSimServer::SImpl::ReadSerial() {
         }
         const TimePoint now = Clock::now();
         const size_t nRead = static_cast<size_t>(n);
+        if (!LineMatches()) {
+            Trace("serial", "noise", ab, nRead);
+            m_nDropped += nRead;
+            continue;
+        }
         m_rx.insert(m_rx.end(), ab, ab + nRead);
         if (m_nCharBits) {
             // The bytes arrive one after the other at the line rate, no earlier than

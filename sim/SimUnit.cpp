@@ -58,7 +58,8 @@ NetParams SSimOptions::DefaultParams() {
 CSimUnit::CSimUnit(const SSimOptions& options)
     : m_faults(options.m_faults), m_params(options.m_params), m_nSerialNo(options.m_nSerialNo),
       m_bKeysEnabled(options.m_bKeysEnabled), m_bResyncOnRestart(options.m_bResyncOnRestart),
-      m_bSerialKeepsScp(options.m_bSerialKeepsScp), m_memory(MEMORY_SIZE, ERASED) {
+      m_bSerialKeepsScp(options.m_bSerialKeepsScp), m_nAddr(options.m_nAddr),
+      m_memory(MEMORY_SIZE, ERASED) {
     // Power-on is a restart like any other, but not counted as one.
     Restart();
     m_nRestarts = 0;
@@ -113,6 +114,11 @@ std::vector<std::vector<uint8_t>> CSimUnit::Handle(const uint8_t* pFrame, size_t
         ++m_nInvalid;
         return {};
     }
+    // Another unit's frame: not this unit's business. Over UDP the address only picks
+    // whom a command is for; a poll is answered whatever it carries, since the utility
+    // polls with the comm address of a record it has not read from the unit yet.
+    const bool bPollOverUdp = eLink == LINK_UDP && pFrame[frame::OFS_LEN] == 0;
+    if (m_nAddr >= 0 && pFrame[frame::OFS_ADDR] != m_nAddr && !bPollOverUdp) return {};
     const bool bCommand = pFrame[frame::OFS_LEN] != 0;
     ++m_anFrames[bCommand ? pFrame[frame::OFS_CMD] : EMPTY_INDEX];
     ++m_nFaultFrames;

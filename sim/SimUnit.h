@@ -62,6 +62,15 @@ struct SSimOptions {
     bool m_bResyncOnRestart = true; // first reply after a restart asks for resynchronisation
     bool m_bResyncAtStart = true;   // and so does the first after the simulator starts
     bool m_bSerialKeepsScp = false; // a serial write leaves 24..28 (sent as zeros) unchanged
+    // Answer only frames whose address byte is this (the unit address on a shared
+    // serial line; over UDP the comm address of a command, polls being answered
+    // whatever they carry); -1 answers every address.
+    int m_nAddr = -1;
+    // Pseudo-terminal: bytes the other end wrote while its line was not set to m_nBaud
+    // and this parity are noise, as a UART at another rate hears them. A pseudo-terminal
+    // keeps the rate and the odd flag but never the parity bit itself, so odd parity
+    // stands apart from the others while none and even read alike.
+    bool m_bStrictLine = false;
     NetParams m_params = DefaultParams();
     SSimFaults m_faults;
 
@@ -120,6 +129,7 @@ private:
     bool m_bKeysEnabled = true;
     bool m_bResyncOnRestart = true;
     bool m_bSerialKeepsScp = false;
+    int m_nAddr = -1;
     std::vector<uint8_t> m_memory;
     uint32_t m_nRestarts = 0;
     uint32_t m_nLoadBlocks = 0;

@@ -144,6 +144,17 @@ int main(int argc, char** argv) {
     app.add_flag("--serial-keeps-scp", opts.m_bSerialKeepsScp,
                  "The default; kept for scripts that name it")
         ->group(U);
+    app.add_option("--addr", opts.m_nAddr,
+                   "Answer only frames addressed to N: the unit address on the serial line; "
+                   "over UDP the comm address of a command (polls are answered whatever they "
+                   "carry); default: every address")
+        ->check(CLI::Range(0, 255))
+        ->group(U);
+    app.add_flag("--strict-line", opts.m_bStrictLine,
+                 "Pseudo-terminal: take what the other end writes at a rate other than "
+                 "--baud, or with odd parity when --parity is not odd (or the reverse), as "
+                 "noise; a pseudo-terminal does not tell none from even")
+        ->group(U);
     app.add_flag("--no-resync-on-start", bNoResync,
                  "Do not ask for resynchronisation in the "
                  "first reply after a restart")

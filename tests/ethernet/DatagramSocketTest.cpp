@@ -90,6 +90,28 @@ TEST(DatagramSocket, ExchangesDatagramsWithItsConnectedPeer) {
     EXPECT_EQ(sock.LastError(), WSAENOTSOCK);
 }
 
+TEST(DatagramSocket, OneUnconnectedSocketTalksToAPeerNamedEachTime) {
+    CUdpPeer peer([](const Bytes& req) { return std::vector<Bytes>{req}; });
+    CDatagramSocket sock;
+    ASSERT_TRUE(sock.Open());
+    ASSERT_TRUE(sock.SetNonBlocking());
+    uint8_t ab[16] = {};
+    uint32_t nIp = 0;
+    uint16_t nPort = 0;
+    // Nothing there: no wait, and a wait that runs out.
+    EXPECT_EQ(sock.RecvFrom(ab, sizeof ab, 512, nIp, nPort), -1);
+    EXPECT_EQ(sock.LastError(), WSAEWOULDBLOCK);
+    const uint8_t abReq[] = {0xFE, 0x07, 0x00, 0x00, 0x05};
+    ASSERT_EQ(sock.SendTo(0x7F000001, peer.Port(), abReq, sizeof abReq), 5);
+    ASSERT_EQ(sock.Wait(2000, false), CDatagramSocket::WAIT_READABLE);
+    ASSERT_EQ(sock.RecvFrom(ab, sizeof ab, 512, nIp, nPort), 5);
+    EXPECT_EQ(nIp, 0x7F000001u);
+    EXPECT_EQ(nPort, peer.Port());
+    EXPECT_EQ(ab[1], 0x07);
+    EXPECT_EQ(sock.Wait(20, false), 0);
+    EXPECT_EQ(sock.Wait(20, true), CDatagramSocket::WAIT_WRITABLE);
+}
+
 TEST(DatagramSocket, ReceiveTimesOutWith10060AfterItsTimeOut) {
     CUdpPeer peer([](const Bytes&) { return std::vector<Bytes>{}; });
     CDatagramSocket sock;

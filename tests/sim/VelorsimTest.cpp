@@ -235,3 +235,11 @@ TEST(VelorsimTest, FaultOptionsReachTheUnit) {
         "stop_after_load_blocks": 6, "polls_only": true, "reply_delay_ms": 7,
         "oversize_reply": 300, "unsolicited_ms": 9})"));
 }
+
+TEST(VelorsimTest, AnAddressOfItsOwnTakesItsCommandsAndAnyPoll) {
+    CVelorsim sim({"--udp", "127.0.0.1:0", "--running", "--addr", "5"});
+    const uint16_t nPort = static_cast<uint16_t>(std::stoi(sim.WaitLine("udp: 127.0.0.1:")));
+    EXPECT_TRUE(UdpExchange(nPort, Request(0, 0, frame::CMD_STATUS), 100).empty());
+    EXPECT_EQ(UdpExchange(nPort, Request(5, 0, frame::CMD_STATUS)).size(), 54u);
+    EXPECT_EQ(ToHex(UdpExchange(nPort, Request(0, 8, -1))), "FE 00 00 00 FE");
+}

@@ -1,0 +1,422 @@
+#include "cli/Scan.h"
+
+#include <arpa/inet.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "cli/Outcome.h"
+#include "platform/SerialDevice.h"
+#include "platform/TimeConstants.h"
+#include "serial/SerlComm.h"
+
+using json = nlohmann::ordered_json;
+
+namespace {
+
+constexpr int EXIT_INTERRUPTED = 130;          // as a shell reports a command ended by Ctrl-C
+constexpr uint64_t WIDEST_UNASKED = 65536;     // a /16
+constexpr uint32_t FIRST_UNICAST = 0x01000000; // 0.x.x.x names this host's network
+constexpr uint32_t FIRST_MULTICAST = 0xE0000000;
+
+void Note(const std::string& str) {
+    std::fprintf(stderr, "velorctl: %s\n", str.c_str());
+    std::fflush(stderr);
+}
+
+int Usage(const std::string& str) {
+    Note(str);
+    return EXIT_USAGE;
+}
+
+bool ParseIp(const std::string& str, uint32_t& nIp) {
+    in_addr addr{};
+    if (::inet_pton(AF_INET, str.c_str(), &addr) != 1) return false;
+    nIp = ntohl(addr.s_addr);
+    return true;
+}
+
+bool ParseNumber(const std::string& str, unsigned long nMin, unsigned long nMax, unsigned long& n) {
+    if (str.empty() || str.size() > 5 || str.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    n = std::stoul(str);
+    return n >= nMin && n <= nMax;
+}
+
+std::string Duration(double dSeconds) {
+    char sz[64];
+    if (dSeconds < 120)
+        std::snprintf(sz, sizeof sz, "%.1f s", dSeconds);
+    else
+        std::snprintf(sz, sizeof sz, "%d min %02d s", static_cast<int>(dSeconds) / 60,
+                      static_cast<int>(dSeconds) % 60);
+    return sz;
+}
+
+std::string Hex4(unsigned n) {
+    char sz[8];
+    std::snprintf(sz, sizeof sz, "%04X", n & 0xFFFF);
+    return sz;
+}
+
+json HitJson(const SScanHit& hit, bool bSerial) {
+    json j;
+    j["target"] = hit.m_strTarget;
+    if (bSerial) {
+        j["baud"] = hit.m_nBaud;
+        j["parity"] = ParityWord(hit.m_cParity);
+    }
+    j["addr"] = hit.m_nAddr;
+    j["serial_number"] = hit.m_status.m_nSerialNo;
+    j["keys_enabled"] = hit.m_status.m_bKeysEnabled;
+    j["switch_on"] = hit.m_status.m_bConfigSwitch;
+    j["properties_mode"] = hit.m_status.m_bPropertiesMode;
+    j["check_word"] = Hex4(hit.m_status.m_nCheckWord);
+    j["reply_ms"] = hit.m_dReplyMs;
+    return j;
+}
+
+// One aligned table, a header line and a line per unit.
+std::string Table(const std::vector<SScanHit>& hits, bool bSerial) {
+    std::vector<std::vector<std::string>> rows;
+    rows.push_back({"target"});
+    if (bSerial) rows[0].insert(rows[0].end(), {"baud", "parity"});
+    rows[0].insert(rows[0].end(), {"addr", "serial-number", "keys-enabled", "switch-on",
+                                   "properties-mode", "check-word", "reply-ms"});
+    for (const auto& hit : hits) {
+        const json j = HitJson(hit, bSerial);
+        std::vector<std::string> row;
+        for (auto it = j.begin(); it != j.end(); ++it)
+            row.push_back(it->is_string()    ? it->get<std::string>()
+                          : it->is_boolean() ? (it->get<bool>() ? "yes" : "no")
+                                             : it->dump());
+        rows.push_back(row);
+    }
+    std::vector<size_t> widths(rows[0].size(), 0);
+    for (const auto& row : rows)
+        for (size_t i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], row[i].size());
+    std::string str;
+    for (const auto& row : rows) {
+        for (size_t i = 0; i < row.size(); ++i)
+            str += row[i] +
+                   (i + 1 < row.size() ? std::string(widths[i] - row[i].size() + 2, ' ') : "\n");
+    }
+    return str;
+}
+
+// Ctrl-C asks the scan to end after the exchange in progress; a second one ends the
+// program at once (the default action is back after the first).
+class CInterruptWatch {
+public:
+    CInterruptWatch() {
+        g_bScanInterrupted = 0;
+        struct sigaction old {};
+        ::sigaction(SIGINT, nullptr, &old);
+        // A scan started in the background by a script ignores Ctrl-C: so does it here.
+        if (old.sa_handler == SIG_IGN) return;
+        struct sigaction sa {};
+        sa.sa_handler = [](int) { g_bScanInterrupted = 1; };
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESETHAND; // no SA_RESTART: a wait in progress ends at once
+        m_bInstalled = ::sigaction(SIGINT, &sa, &m_old) == 0;
+    }
+    ~CInterruptWatch() {
+        if (m_bInstalled) ::sigaction(SIGINT, &m_old, nullptr);
+    }
+
+private:
+    bool m_bInstalled = false;
+    struct sigaction m_old {};
+};
+
+void Sorted(std::vector<uint32_t>& v) {
+    std::sort(v.begin(), v.end());
+    v.erase(std::unique(v.begin(), v.end()), v.end());
+}
+
+// The fleet file is written when the scan ends; a name it cannot be written under is
+// said before the scan starts.
+bool CsvWritable(const SScanOptions& opts) {
+    if (opts.m_strFleetCsv.empty()) return true;
+    const std::string strTmp = opts.m_strFleetCsv + ".tmp";
+    const bool bOk = std::ofstream(strTmp, std::ios::app).is_open();
+    std::remove(strTmp.c_str());
+    return bOk;
+}
+
+int Report(const SScanOptions& opts, const std::vector<SScanHit>& hits, const SScanTally& tally,
+           bool bSerial, double dSeconds, const std::string& strWhat) {
+    for (const auto& str : tally.m_notes)
+        Note(str);
+    if (opts.m_bJson) {
+        json all = json::array();
+        for (const auto& hit : hits)
+            all.push_back(HitJson(hit, bSerial));
+        std::printf("%s\n", all.dump().c_str());
+    } else if (!hits.empty()) {
+        std::fputs(Table(hits, bSerial).c_str(), stdout);
+    }
+    std::fflush(stdout);
+    int nExit = hits.empty() ? EXIT_COMM : EXIT_OK;
+    if (!opts.m_strFleetCsv.empty()) {
+        // Written beside and renamed, so a fleet run never reads half a file.
+        const std::string strTmp = opts.m_strFleetCsv + ".tmp";
+        std::ofstream out(strTmp, std::ios::trunc);
+        out << FleetCsvText(hits);
+        out.close();
+        if (!out || std::rename(strTmp.c_str(), opts.m_strFleetCsv.c_str()) != 0) {
+            std::remove(strTmp.c_str());
+            Note("cannot write " + opts.m_strFleetCsv);
+            nExit = EXIT_USAGE;
+        }
+    }
+    const std::string strFound =
+        std::to_string(hits.size()) + (hits.size() == 1 ? " unit" : " units");
+    if (tally.m_bInterrupted) {
+        Note("interrupted after " + strWhat +
+             (bSerial ? "; the port's line settings are as they were" : "") + "; " + strFound +
+             " found so far");
+        return EXIT_INTERRUPTED;
+    }
+    Note(strFound + " answered; " + strWhat + " in " + Duration(dSeconds));
+    return nExit;
+}
+
+int ScanUdpTarget(const SScanOptions& opts) {
+    if (opts.m_bSerialOptionGiven)
+        return Usage("--all, --baud, --parity and --unit-addr are for serial: scans");
+    std::vector<uint32_t> networks, broadcasts;
+    LocalNetworkEdges(networks, broadcasts);
+    SUdpScanPlan plan;
+    std::string strError;
+    if (!PlanUdpScan(opts.m_strTarget.substr(4), opts, networks, broadcasts, plan, strError))
+        return Usage(strError);
+    const uint64_t nCount = plan.Count();
+    if (nCount == 0) return Usage(opts.m_strTarget + " leaves no address to ask");
+    if (!CsvWritable(opts)) return Usage("cannot write " + opts.m_strFleetCsv);
+    const double dTimeout = TimeConstants().m_nRecvMs / 1000.0;
+    const uint64_t nRounds = (nCount + plan.m_nInFlight - 1) / plan.m_nInFlight;
+    const std::string strComm = plan.m_commAddrs.size() == 1
+                                    ? "comm address " + std::to_string(plan.m_commAddrs[0])
+                                    : "comm addresses 0..15 one after the other";
+    Note("scan " + opts.m_strTarget + ": " + std::to_string(nCount) + " address" +
+         (nCount == 1 ? "" : "es") + ", " + strComm + ", " + std::to_string(plan.m_nInFlight) +
+         " at once: at most " +
+         Duration(static_cast<double>(nRounds * plan.m_commAddrs.size()) * dTimeout));
+    CInterruptWatch watch;
+    SScanTally tally;
+    const auto t0 = std::chrono::steady_clock::now();
+    const auto hits = ScanUdp(plan, tally, strError);
+    if (!strError.empty()) {
+        Note(strError);
+        if (hits.empty() && !tally.m_bInterrupted) {
+            if (opts.m_bJson) std::printf("[]\n");
+            return EXIT_COMM;
+        }
+    }
+    const double dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return Report(opts, hits, tally, false, dSeconds,
+                  std::to_string(tally.m_nProbes) + " of " +
+                      std::to_string(nCount * plan.m_commAddrs.size()) + " probes");
+}
+
+int ScanSerialTarget(const SScanOptions& opts) {
+    if (opts.m_bUdpOptionGiven) return Usage("-j, --comm-addr and --broadcast are for udp: scans");
+    SSerialScanPlan plan;
+    plan.m_strName = opts.m_strTarget.substr(7);
+    if (plan.m_strName.empty()) return Usage("serial: wants a port: COMn or a device path");
+    if (plan.m_strName.rfind("COM", 0) == 0) {
+        const std::string strProblem = CSerlComm::PortNameProblem(plan.m_strName);
+        if (!strProblem.empty()) return Usage(strProblem);
+        plan.m_strDevice = serialdev::ResolvePort(plan.m_strName[3] - '0');
+    } else {
+        plan.m_strDevice = plan.m_strName;
+    }
+    if (!opts.m_strFleetCsv.empty() && plan.m_strName.find_first_of(",\"") != std::string::npos)
+        return Usage("a fleet file cannot hold a port name with a comma or a quote");
+    if (!CsvWritable(opts)) return Usage("cannot write " + opts.m_strFleetCsv);
+    plan.m_settings =
+        SerialScanOrder(opts.m_nBaud, opts.m_strParity.empty() ? 0 : opts.m_strParity[0]);
+    plan.m_addrs = UnitAddrOrder(opts.m_nUnitAddr);
+    plan.m_bAll = opts.m_bAll;
+    double dSeconds = 0;
+    for (const auto& line : plan.m_settings)
+        dSeconds += static_cast<double>(plan.m_addrs.size()) * SerialProbeMs(line) / 1000.0;
+    const size_t nProbes = plan.m_settings.size() * plan.m_addrs.size();
+    const std::string strWhat = std::to_string(nProbes) + " probes (" +
+                                std::to_string(plan.m_settings.size()) + " line settings x " +
+                                std::to_string(plan.m_addrs.size()) + " unit addresses)";
+    Note("scan " + opts.m_strTarget + ": " + strWhat + ", at most " + Duration(dSeconds) +
+         (plan.m_bAll ? "" : "; stops at the first unit found") + "; Ctrl-C ends it");
+    plan.m_fnProgress = [&](size_t i, const SLineSetting& line) {
+        Note("scan " + opts.m_strTarget + ": " + std::to_string(line.m_nBaud) + " " +
+             ParityWord(line.m_cParity) + " (" + std::to_string(i + 1) + "/" +
+             std::to_string(plan.m_settings.size()) + ")");
+    };
+    CInterruptWatch watch;
+    SScanTally tally;
+    std::string strError;
+    const auto t0 = std::chrono::steady_clock::now();
+    const auto hits = ScanSerial(plan, tally, strError);
+    if (!hits) {
+        Note(strError);
+        if (opts.m_bJson) std::printf("[]\n");
+        return EXIT_COMM;
+    }
+    return Report(opts, *hits, tally, true,
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(),
+                  std::to_string(tally.m_nProbes) + " of " + std::to_string(nProbes) + " probes");
+}
+
+} // namespace
+
+bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
+                 const std::vector<uint32_t>& localNetworks,
+                 const std::vector<uint32_t>& localBroadcasts, SUdpScanPlan& plan,
+                 std::string& strError) {
+    const std::string strForm =
+        "udp: wants NET/PREFIX or FIRST-LAST (dotted IPv4) and an optional :PORT, e.g. "
+        "udp:192.168.0.0/24 or udp:10.0.0.20-10.0.0.80:3001";
+    plan = SUdpScanPlan{};
+    std::string strRange = strText;
+    if (const size_t nColon = strText.rfind(':'); nColon != std::string::npos) {
+        unsigned long n = 0;
+        if (!ParseNumber(strText.substr(nColon + 1), 1, 65535, n)) return strError = strForm, false;
+        plan.m_nPort = static_cast<uint16_t>(n);
+        strRange = strText.substr(0, nColon);
+    }
+    int nPrefix = -1;
+    if (const size_t nSlash = strRange.find('/'); nSlash != std::string::npos) {
+        unsigned long n = 0;
+        uint32_t nNet = 0;
+        if (!ParseIp(strRange.substr(0, nSlash), nNet) ||
+            !ParseNumber(strRange.substr(nSlash + 1), 0, 32, n))
+            return strError = strForm, false;
+        nPrefix = static_cast<int>(n);
+        const uint32_t nMask = nPrefix == 0 ? 0 : ~uint32_t{0} << (32 - nPrefix);
+        plan.m_nFirst = nNet & nMask;
+        plan.m_nLast = plan.m_nFirst | ~nMask;
+    } else if (const size_t nDash = strRange.find('-'); nDash != std::string::npos) {
+        if (!ParseIp(strRange.substr(0, nDash), plan.m_nFirst) ||
+            !ParseIp(strRange.substr(nDash + 1), plan.m_nLast))
+            return strError = strForm, false;
+        if (plan.m_nFirst > plan.m_nLast)
+            return strError = "udp: the first address of a range comes before the last", false;
+    } else {
+        if (!ParseIp(strRange, plan.m_nFirst)) return strError = strForm, false;
+        plan.m_nLast = plan.m_nFirst;
+    }
+    if (plan.m_nFirst < FIRST_UNICAST || plan.m_nLast >= FIRST_MULTICAST)
+        return strError = "udp: 0.x.x.x and 224.0.0.0 upwards hold no unit; name a range "
+                          "between 1.0.0.0 and 223.255.255.255",
+               false;
+    const uint64_t nSize = uint64_t{plan.m_nLast} - plan.m_nFirst + 1;
+    if (nSize > WIDEST_UNASKED && !opts.m_bYes)
+        return strError = "udp: " + strText + " holds " + std::to_string(nSize) +
+                          " addresses, more than a /16; add --yes to scan it all",
+               false;
+    if (opts.m_strCommAddr == "all") {
+        plan.m_commAddrs.clear();
+        for (uint8_t n = 0; n <= 15; ++n)
+            plan.m_commAddrs.push_back(n);
+    } else {
+        unsigned long n = 0;
+        if (!ParseNumber(opts.m_strCommAddr, 0, 15, n))
+            return strError = "--comm-addr is 0..15 or all", false;
+        plan.m_commAddrs = {static_cast<uint8_t>(n)};
+    }
+    plan.m_nInFlight = opts.m_nInFlight;
+    const auto inRange = [&](uint32_t n) { return n >= plan.m_nFirst && n <= plan.m_nLast; };
+    const auto broadcast = [&](uint32_t n) {
+        if (!inRange(n)) return;
+        (opts.m_bBroadcast ? plan.m_broadcasts : plan.m_skip).push_back(n);
+    };
+    // A network of more than two addresses starts with its own address, never a
+    // host's, and ends with its broadcast address.
+    if (nPrefix >= 0 && nPrefix <= 30) {
+        plan.m_skip.push_back(plan.m_nFirst);
+        broadcast(plan.m_nLast);
+    }
+    for (uint32_t n : localNetworks)
+        if (inRange(n)) plan.m_skip.push_back(n);
+    for (uint32_t n : localBroadcasts)
+        broadcast(n);
+    Sorted(plan.m_skip);
+    Sorted(plan.m_broadcasts);
+    // An address that is both a network and a broadcast address is not asked.
+    plan.m_broadcasts.erase(std::remove_if(plan.m_broadcasts.begin(), plan.m_broadcasts.end(),
+                                           [&](uint32_t n) {
+                                               return std::binary_search(plan.m_skip.begin(),
+                                                                         plan.m_skip.end(), n);
+                                           }),
+                            plan.m_broadcasts.end());
+    return true;
+}
+
+std::string FleetCsvText(const std::vector<SScanHit>& hits) {
+    std::string str = "target,addr,line-baud,line-parity\n";
+    for (const auto& hit : hits) {
+        str += hit.m_strTarget + "," + std::to_string(hit.m_nAddr) + ",";
+        if (hit.m_nBaud)
+            str += std::to_string(hit.m_nBaud) + "," + ParityWord(hit.m_cParity);
+        else
+            str += ",";
+        str += "\n";
+    }
+    return str;
+}
+
+CLI::App* AddScanCommand(CLI::App& app, SScanOptions& opts) {
+    auto* pScan = app.add_subcommand(
+        "scan", "find units: the status request to every address of a UDP range, or at every "
+                "line setting and unit address of a serial port");
+    pScan
+        ->add_option("TARGET", opts.m_strTarget,
+                     "udp:NET/PREFIX[:PORT], udp:FIRST-LAST[:PORT] (port 3001 by default) or "
+                     "serial:PORT (COMn or a device path)")
+        ->required();
+    auto* pJobs = pScan
+                      ->add_option("-j,--jobs", opts.m_nInFlight,
+                                   "udp: at most N addresses waiting for an answer at once "
+                                   "(default 256)")
+                      ->check(CLI::Range(1u, 4096u));
+    auto* pComm = pScan->add_option("--comm-addr", opts.m_strCommAddr,
+                                    "udp: the comm address to ask, 0..15 (default 0), or all");
+    auto* pBroadcast = pScan->add_flag("--broadcast", opts.m_bBroadcast,
+                                       "udp: ask the range's broadcast addresses too");
+    auto* pAll = pScan->add_flag("--all", opts.m_bAll,
+                                 "serial: try every setting and address, not only up to the "
+                                 "first unit");
+    auto* pBaud =
+        pScan->add_option("--baud", opts.m_nBaud, "serial: try this rate right after 115200 even")
+            ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}));
+    auto* pParity = pScan
+                        ->add_option("--parity", opts.m_strParity,
+                                     "serial: try this parity right after 115200 even")
+                        ->check(CLI::IsMember({"none", "odd", "even"}));
+    auto* pUnit =
+        pScan->add_option("--unit-addr", opts.m_nUnitAddr, "serial: try this unit address first")
+            ->check(CLI::Range(0, 15));
+    pScan->add_flag("--json", opts.m_bJson, "print one JSON array on stdout");
+    pScan->add_flag("--yes", opts.m_bYes, "udp: scan a range wider than a /16");
+    pScan->add_option("--fleet-csv", opts.m_strFleetCsv,
+                      "write what was found as a file for velorctl --fleet");
+    pScan->callback([&opts, pJobs, pComm, pBroadcast, pAll, pBaud, pParity, pUnit] {
+        opts.m_bUdpOptionGiven = pJobs->count() || pComm->count() || pBroadcast->count();
+        opts.m_bSerialOptionGiven =
+            pAll->count() || pBaud->count() || pParity->count() || pUnit->count();
+    });
+    return pScan;
+}
+
+int RunScan(const SScanOptions& opts) {
+    if (opts.m_strTarget.rfind("udp:", 0) == 0) return ScanUdpTarget(opts);
+    if (opts.m_strTarget.rfind("serial:", 0) == 0) return ScanSerialTarget(opts);
+    return Usage("scan wants udp:NET/PREFIX[:PORT], udp:FIRST-LAST[:PORT] or serial:PORT");
+}
