@@ -12,6 +12,8 @@ inline constexpr const char* NO_MEMORY_IP = "Not enough memory for IP address";
 inline constexpr const char* NO_MEMORY_SCP = "Not enough memory for SCP parameters";
 
 // --- desktop window: refused fields, closing during a download -------------------------
+// The caption of every message box: the program's title, as on its main window.
+inline constexpr const char* MESSAGE_CAPTION = "Halvex Orvik/Orvane/Orlith Configuration Utility";
 // A field that must hold a number; the ranged form is followed by "<min> and <max>.".
 inline constexpr const char* PARSE_UINT = "Please enter a positive integer.";
 inline constexpr const char* PARSE_RANGE_PREFIX = "Please enter an integer between ";
