@@ -109,8 +109,7 @@ sleep 0.3
 key "$SERDLG" Return
 shot "$MAIN" 10-main-serial-chosen
 click "$MAIN" 348 180 # Flash Velor
-sleep 1.5
-import -window root "$OUT/11-choose-image.png"
+shot Open 11-choose-image
 xdotool type --delay 20 velor-demo.s19 # the name field has the focus
 xdotool key Return
 sleep 1
