@@ -18,6 +18,8 @@ inline constexpr const char* NO_MEMORY_SCP = "Not enough memory for SCP paramete
 std::string KeyKept(const std::string& strKey, bool bZeroDigit);
 inline constexpr const char* KEY_FIELD_NAMES[4] = {"DES Key", "TDES Key 1", "TDES Key 2",
                                                    "TDES Key 3"};
+// The caption of every message box: the program's title, as on its main window.
+inline constexpr const char* MESSAGE_CAPTION = "Halvex Orvik/Orvane/Orlith Configuration Utility";
 // A field that must hold a number; the ranged form is followed by "<min> and <max>.".
 inline constexpr const char* PARSE_UINT = "Please enter a positive integer.";
 inline constexpr const char* PARSE_RANGE_PREFIX = "Please enter an integer between ";

@@ -43,7 +43,7 @@ public:
     // "Update Successful" dialog; true for OK (reset the unit), false for Cancel.
     virtual bool UpdateDoneDialog() = 0;
 
-    // File choice for an image ("s19" *.s19, "All" *.*); false when cancelled.
+    // File choice for an image ("s19" *.s19 first); false when cancelled.
     virtual bool ChooseImageFile(std::string& strPath) = 0;
 
     // Why the serial port could not be opened, told after "Unable to open port":

@@ -163,13 +163,17 @@ CSerialDevice::~CSerialDevice() {
     Close();
 }
 
-std::string OpenFailureText(const std::string& strPath, int nError) {
+std::string OpenFailureText(const std::string& strPath, int nError, EReader eReader) {
+    const bool bDesktop = eReader == EReader::Desktop;
     std::string str = strPath + ": ";
     switch (nError) {
     case ENOENT:
     case ENODEV:
     case ENXIO:
-        return str + "no such device (is the adapter plugged in? velorctl ports lists them)";
+        return str + (bDesktop ? "no such device (is the adapter plugged in? The Serial Port "
+                                 "list offers the ports found on this computer.)"
+                               : "no such device (is the adapter plugged in? velorctl ports "
+                                 "lists them)");
     case EACCES:
     case EPERM: {
         str += "permission denied";
@@ -180,7 +184,10 @@ std::string OpenFailureText(const std::string& strPath, int nError) {
             group* pGroup = nullptr;
             char abBuf[4096];
             if (::getgrgid_r(st.st_gid, &grp, abBuf, sizeof abBuf, &pGroup) != 0) pGroup = nullptr;
-            if (pGroup && pGroup->gr_name)
+            if (pGroup && pGroup->gr_name && bDesktop)
+                str += std::string(" (the device belongs to group ") + pGroup->gr_name +
+                       ": your user must be a member of it; log in again once it is)";
+            else if (pGroup && pGroup->gr_name)
                 str += std::string(" (the device belongs to group ") + pGroup->gr_name +
                        ": join it with 'sudo usermod -aG " + pGroup->gr_name +
                        " $USER', then log in again)";

@@ -27,8 +27,11 @@ std::string ResolvePort(int nPort);
 void MapPort(int nPort, const std::string& strDevice);
 
 // Why a device could not be opened, for a person: "/dev/ttyUSB0: permission denied
-// (the device belongs to group dialout: join it with ..., then log in again)".
-std::string OpenFailureText(const std::string& strPath, int nError);
+// (the device belongs to group dialout: join it with ..., then log in again)". The
+// desktop's form names no command; it points at the port list of its dialog instead.
+enum class EReader { CommandLine, Desktop };
+std::string OpenFailureText(const std::string& strPath, int nError,
+                            EReader eReader = EReader::CommandLine);
 
 // The line settings a mode string names, as BuildCommDCB fills a device control
 // block: "Baud=9600 parity=e data=8 stop=1 to=off odsr=off octs=off".

@@ -3,7 +3,9 @@
 # a virtual display: scripts/screens.sh [OUTDIR] (default build/screens).
 # The demo (velorcfg --demo) serves both rows and the downloads; the properties dialog
 # needs a unit in properties mode, which a velorsim of its own plays.
-# Needs xvfb-run, xdotool and ImageMagick's import; builds with the default preset.
+# Every window shot is checked for the title a window manager shows (_NET_WM_NAME):
+# OUTDIR/titles.txt lists them, and a title that differs from the expected one fails.
+# Needs xvfb-run, xdotool, xprop and ImageMagick's import; builds with the default preset.
 set -eu
 cd "$(dirname "$0")/.."
 OUT="${1:-build/screens}"
@@ -18,7 +20,9 @@ BIN=build/default
 SIMOUT=$(mktemp)
 APP=
 SIM=
+BADTITLES=0
 trap 'kill $SIM $APP 2>/dev/null || true; rm -f "$SIMOUT"' EXIT
+: >"$OUT/titles.txt"
 
 win() { # the newest visible window with this title
     xdotool search --sync --onlyvisible --name "^$1\$" | tail -1
@@ -27,6 +31,14 @@ shot() { # window title, file name
     W=$(win "$1")
     sleep 0.5
     import -window "$W" "$OUT/$2.png"
+    # The pattern's escapes out, the rest is the title exactly.
+    WANT=$(printf '%s' "$1" | sed 's/\\//g')
+    GOT=$(xprop -id "$W" _NET_WM_NAME | sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
+    echo "$2: $GOT" >>"$OUT/titles.txt"
+    if [ "$GOT" != "$WANT" ]; then
+        echo "$2: title \"$GOT\", expected \"$WANT\"" >&2
+        BADTITLES=1
+    fi
 }
 screen() { # the whole display, file name
     sleep 0.5
@@ -63,7 +75,7 @@ NOTICE='Check Switches'
 IPDLG='Enter IP Address Of Velor To Be Configured'
 CONFIG='Halvex Orvik/Orvane/Orlith Configuration'
 SERDLG='Configure Serial Port To Communicate to Orvik'
-MSG='velorcfg'
+MSG="$UTIL" # message boxes carry the program's title; the demo's main window says DEMO
 
 "$BIN/shell/velorcfg" --demo &
 APP=$!
@@ -78,7 +90,9 @@ key "$IPDLG" Return
 shot "$MAIN" 04-main-ethernet-chosen
 click "$MAIN" 218 115 # Configure IP
 shot "$CONFIG" 05-net-config
-shot "$MAIN" 06-main-ethernet-job
+# The whole display: a shot of the main window alone would show the part under the
+# dialog black, as the display keeps no contents of covered windows.
+screen 06-main-ethernet-job
 key "$CONFIG" Escape
 gone "$CONFIG"
 sleep 1
@@ -95,8 +109,7 @@ sleep 0.3
 key "$SERDLG" Return
 shot "$MAIN" 10-main-serial-chosen
 click "$MAIN" 348 180 # Flash Velor
-sleep 1.5
-import -window root "$OUT/11-choose-image.png"
+shot Open 11-choose-image
 xdotool type --delay 20 velor-demo.s19 # the name field has the focus
 xdotool key Return
 sleep 1
@@ -112,9 +125,11 @@ for _ in $(seq 300); do
     sleep 0.1
 done
 sleep 0.5
-screen 15-flash-done
+shot "$MSG" 15-flash-result
+screen 16-flash-result-over-main
 key "$MSG" Return
 sleep 1
+shot "$MAIN" 17-main-after-flash
 
 # A port that cannot be opened: COM2 is /dev/ttyS1, which is not there.
 click "$MAIN" 88 180
@@ -126,13 +141,13 @@ xdotool type COM2
 key "$SERDLG" Return
 click "$MAIN" 218 180 # Configure IP
 sleep 1
-shot "$MSG" 16-unable-to-open
+shot "$MSG" 18-unable-to-open
 key "$MSG" Return
-shot "$MSG" 17-open-failure-reason
+shot "$MSG" 19-open-failure-reason
 key "$MSG" Return
-shot "$MSG" 18-check-connection
+shot "$MSG" 20-check-connection
 key "$MSG" Return
-shot "$SERDLG" 19-serial-port-again
+shot "$SERDLG" 21-serial-port-again
 key "$SERDLG" Escape
 gone "$SERDLG"
 sleep 1
@@ -142,15 +157,15 @@ click "$MAIN" 88 180
 key "$NOTICE" Return
 key "$SERDLG" Return
 click "$MAIN" 218 180 # Configure IP
-shot "$CONFIG" 20-net-config-serial
+shot "$CONFIG" 22-net-config-serial
 key "$CONFIG" Return
 sleep 1
-shot "$MSG" 21-message
+shot "$MSG" 23-message
 key "$MSG" Return
-shot 'Update Successful' 22-update-done
+shot 'Update Successful' 24-update-done
 key 'Update Successful' Escape
 sleep 1
-shot "$MAIN" 23-main-idle-again
+shot "$MAIN" 25-main-idle-again
 kill $APP
 wait $APP 2>/dev/null || true
 APP=
@@ -178,8 +193,9 @@ fill "$IPDLG" 41 40 127; fill "$IPDLG" 95 40 0; fill "$IPDLG" 152 40 0; fill "$I
 fill "$IPDLG" 95 99 "$UDPPORT"
 key "$IPDLG" Return
 click "$UTIL" 218 115
-shot 'Plexa Velor Properties' 24-properties
+shot 'Plexa Velor Properties' 26-properties
 key 'Plexa Velor Properties' Return
-shot "$CONFIG" 25-net-config-locked
+shot "$CONFIG" 27-net-config-locked
 key "$CONFIG" Escape
 echo "screenshots in $OUT"
+[ "$BADTITLES" = 0 ] || { echo "window titles differ: see above" >&2; exit 1; }

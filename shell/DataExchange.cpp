@@ -1,7 +1,6 @@
 #include "shell/DataExchange.h"
 
 #include <QComboBox>
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
 
@@ -26,8 +25,8 @@ bool ParseUInt(const QString& strText, uint32_t& nValue) {
 } // namespace
 
 void ShowMessage(QWidget* pParent, const std::string& strText) {
-    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
-                    QString::fromStdString(strText), QMessageBox::Ok, pParent);
+    QMessageBox box(QMessageBox::NoIcon, txt::MESSAGE_CAPTION, QString::fromStdString(strText),
+                    QMessageBox::Ok, pParent);
     box.exec();
 }
 

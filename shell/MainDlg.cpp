@@ -2,7 +2,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <new>
@@ -27,6 +26,7 @@ CMainDlg::CMainDlg(QWidget* pParent)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
+    m_prompts.SetOwner(this);
     m_hIcon = QIcon(":/res/icon128.png");
     setWindowIcon(m_hIcon);
     SetUpOkCancel(m_pUi->IDOK, m_pUi->IDCANCEL, CHoverBitmapButton::LAYOUT_BITMAP_LEFT);
@@ -186,7 +186,8 @@ void CMainDlg::EnableEndButtons() {
 
 bool CMainDlg::RunConfigDialog(bool bPropertiesMode) {
     return m_prompts.OnGui([this, bPropertiesMode] {
-        CNetConfigDlg dlg(nullptr, m_pNetParams, bPropertiesMode, m_bKeysEnabled, m_nSerialNo);
+        CNetConfigDlg dlg(m_prompts.Owner(), m_pNetParams, bPropertiesMode, m_bKeysEnabled,
+                          m_nSerialNo);
         if (m_prompts.RunWorkerDialog(dlg) != QDialog::Accepted) return false;
         m_strTargetIp = m_pNetParams->DottedAt(NetParams::OFS_IP);
         m_nTargetPort = m_pNetParams->Port();
@@ -195,10 +196,11 @@ bool CMainDlg::RunConfigDialog(bool bPropertiesMode) {
 }
 
 bool CMainDlg::ConfirmClose() {
-    const bool bDownloading = (m_bSerialWorker || m_bEthernetWorker) && m_nJob == JOB_FLASH;
-    if (!bDownloading) return true;
-    QMessageBox box(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
-                    txt::CLOSE_DURING_FLASH, QMessageBox::Yes | QMessageBox::No, this);
+    // Only a load under way leaves the unit half written: before its first block the
+    // unit is untouched, after its last one it holds the whole image.
+    if (!(m_bSerialWorker || m_bEthernetWorker) || !m_prompts.Loading()) return true;
+    QMessageBox box(QMessageBox::Warning, txt::MESSAGE_CAPTION, txt::CLOSE_DURING_FLASH,
+                    QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }

@@ -1,6 +1,5 @@
 #include "shell/NetConfigDlg.h"
 
-#include <QGuiApplication>
 #include <QMessageBox>
 
 #include "HoverBitmapButton.h"
@@ -33,7 +32,7 @@ QString KeyText(const uint8_t* pKey) {
 
 // True when the technician wants to go back to the key field rather than keep its key.
 bool AskGoBack(QWidget* pParent, const char* pKey, bool bZeroDigit) {
-    QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
+    QMessageBox box(QMessageBox::Question, txt::MESSAGE_CAPTION,
                     QString::fromStdString(txt::KeyKept(pKey, bZeroDigit)),
                     QMessageBox::Yes | QMessageBox::No, pParent);
     // Enter and Esc both lead back: only an explicit No lets the old key stand.

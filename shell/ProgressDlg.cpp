@@ -11,7 +11,7 @@
 
 #include "params/Texts.h"
 
-CProgressDlg::CProgressDlg() : QDialog(nullptr) {
+CProgressDlg::CProgressDlg(QWidget* pParent) : QDialog(pParent) {
     setWindowTitle(txt::PROGRESS_TITLE);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);

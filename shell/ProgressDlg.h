@@ -12,7 +12,7 @@ class QProgressBar;
 class CProgressDlg : public QDialog {
     Q_OBJECT
 public:
-    CProgressDlg();
+    explicit CProgressDlg(QWidget* pParent = nullptr);
 
     // Where the download stands: the fraction done of an image of nBlocks blocks and
     // nBytes bytes (0 when not known), at dRate bytes a second (0: not known yet).

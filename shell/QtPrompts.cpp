@@ -2,13 +2,13 @@
 
 #include <QEventLoop>
 #include <QFileDialog>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QTreeView>
 
 #include "firmware/ImageReader.h"
 #include "params/NetParams.h"
+#include "params/Texts.h"
 #include "platform/SerialDevice.h"
 #include "shell/IpAddressDlg.h"
 #include "shell/NetConfigDlg.h"
@@ -25,10 +25,12 @@ CQtPrompts::~CQtPrompts() {
 
 void CQtPrompts::PortOpenFailed(const std::string& strDevice, int nError) {
     // Built here, on the worker: it looks the device's group up.
-    Message(serialdev::OpenFailureText(strDevice, nError));
+    Message(serialdev::OpenFailureText(strDevice, nError, serialdev::EReader::Desktop));
 }
 
 void CQtPrompts::Progress(uint64_t nDone, uint64_t nTotal) {
+    // Every report follows a block the unit accepted; the last one comes when all are in.
+    m_bLoading = nDone < nTotal;
     const auto tNow = std::chrono::steady_clock::now();
     const double dFraction =
         nTotal ? static_cast<double>(nDone) / static_cast<double>(nTotal) : 1.0;
@@ -67,7 +69,7 @@ void CQtPrompts::ShowProgress() {
         p = m_progress;
     }
     if (!m_pProgressDlg) {
-        m_pProgressDlg = std::make_unique<CProgressDlg>();
+        m_pProgressDlg = std::make_unique<CProgressDlg>(m_pOwner);
         m_pProgressDlg->show();
     }
     if (m_pProgressDlg->ClosedByUser()) return;
@@ -75,9 +77,20 @@ void CQtPrompts::ShowProgress() {
 }
 
 void CQtPrompts::EndProgress() {
+    m_bLoading = false;
     {
         std::lock_guard lock(m_progressMutex);
         m_progress = SProgress{};
+    }
+    m_pProgressDlg.reset();
+}
+
+void CQtPrompts::CloseProgress() {
+    if (!m_pProgressDlg) return;
+    {
+        // A later report (none comes after an outcome) would open a fresh window.
+        std::lock_guard lock(m_progressMutex);
+        m_progress.m_bStarted = false;
     }
     m_pProgressDlg.reset();
 }
@@ -146,9 +159,11 @@ void CQtPrompts::BeginShutdown() {
 }
 
 void CQtPrompts::Message(const std::string& strText) {
+    m_bLoading = false;
     OnGui([&] {
-        QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
-                        QString::fromStdString(strText), QMessageBox::Ok);
+        CloseProgress();
+        QMessageBox box(QMessageBox::NoIcon, txt::MESSAGE_CAPTION, QString::fromStdString(strText),
+                        QMessageBox::Ok, m_pOwner);
         RunWorkerDialog(box);
     });
 }
@@ -156,24 +171,24 @@ void CQtPrompts::Message(const std::string& strText) {
 bool CQtPrompts::SwitchesNotice(ELink eLink) {
     return OnGui([&] {
         if (eLink == ELink::Ethernet) {
-            CCheckSwitchesEthDlg dlg(nullptr);
+            CCheckSwitchesEthDlg dlg(m_pOwner);
             return RunWorkerDialog(dlg) == QDialog::Accepted;
         }
-        CCheckSwitchesSerDlg dlg(nullptr);
+        CCheckSwitchesSerDlg dlg(m_pOwner);
         return RunWorkerDialog(dlg) == QDialog::Accepted;
     });
 }
 
 bool CQtPrompts::SerialPortDialog(ScpParams& scp) {
     return OnGui([&] {
-        CSerialPortDlg dlg(nullptr, &scp);
+        CSerialPortDlg dlg(m_pOwner, &scp);
         return RunWorkerDialog(dlg) == QDialog::Accepted;
     });
 }
 
 bool CQtPrompts::IpAddressDialog(NetParams& rec) {
     return OnGui([&] {
-        CIpAddressDlg dlg(nullptr, &rec);
+        CIpAddressDlg dlg(m_pOwner, &rec);
         return RunWorkerDialog(dlg) == QDialog::Accepted;
     });
 }
@@ -181,7 +196,7 @@ bool CQtPrompts::IpAddressDialog(NetParams& rec) {
 bool CQtPrompts::ConfigDialog(NetParams& rec, bool bPropertiesMode, bool bKeysEnabled,
                               uint32_t nSerialNo) {
     return OnGui([&] {
-        CNetConfigDlg dlg(nullptr, &rec, bPropertiesMode, bKeysEnabled, nSerialNo);
+        CNetConfigDlg dlg(m_pOwner, &rec, bPropertiesMode, bKeysEnabled, nSerialNo);
         return RunWorkerDialog(dlg) == QDialog::Accepted;
     });
 }
@@ -190,29 +205,33 @@ void CQtPrompts::PropertiesDialog(uint8_t* pPlain, size_t nLen, uint32_t nSerial
     // The dialog edits bytes 24..28: never on a block that did not arrive that far.
     if (nLen <= NetParams::OFS_UNIT_COMM_ADDR) return;
     OnGui([&] {
-        CUnitPropertiesDlg dlg(nullptr, pPlain, nSerialNo);
+        CUnitPropertiesDlg dlg(m_pOwner, pPlain, nSerialNo);
         RunWorkerDialog(dlg);
     });
 }
 
 bool CQtPrompts::UpdateDoneDialog() {
     return OnGui([&] {
-        CUpdateDoneDlg dlg(nullptr);
+        CUpdateDoneDlg dlg(m_pOwner);
         return RunWorkerDialog(dlg) == QDialog::Accepted;
     });
 }
 
 bool CQtPrompts::ChooseImageFile(std::string& strPath) {
     const bool bChosen = OnGui([&] {
-        QFileDialog dlg(nullptr, {}, m_strImageFolder);
+        QFileDialog dlg(m_pOwner, {}, m_strImageFolder);
         dlg.setFileMode(QFileDialog::ExistingFile);
         dlg.setAcceptMode(QFileDialog::AcceptOpen);
-        // Qt's own dialog, so that it too leaves the main window usable. "All" means
-        // every file, as it does on the system these filters come from.
+        // Qt's own dialog, so that it too leaves the main window usable; its patterns
+        // match names in any case. The list shows each filter's name only, so a name
+        // that should show its pattern carries it twice.
         dlg.setOption(QFileDialog::DontUseNativeDialog);
         dlg.setOption(QFileDialog::HideNameFilterDetails);
-        dlg.setNameFilters({"s19 (*.s19)", "All (*)"});
-        dlg.selectNameFilter("s19 (*.s19)");
+        dlg.setFilter(dlg.filter() & ~QDir::CaseSensitive);
+        const QString strImages = QStringLiteral("s19 (*.s19)");
+        dlg.setNameFilters({strImages, QStringLiteral("Intel HEX (*.hex) (*.hex)"),
+                            QStringLiteral("All files (*) (*)")});
+        dlg.selectNameFilter(strImages);
         // Qt's default size cuts the size, type and date columns. Fixed widths, set
         // once: fitting them to the contents measures every file of a large folder.
         dlg.resize(820, 480);

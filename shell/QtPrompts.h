@@ -1,8 +1,8 @@
 #pragma once
 // The job's dialogs and messages as Qt windows. A worker calls in from its own
-// thread: the call runs on the GUI thread and the worker waits for the answer. The dialogs have no
-// parent and leave the main window usable, so a serial job can still be stopped while its dialog is
-// open. Once the program is closing every prompt is answered Cancel at once and open ones are
+// thread: the call runs on the GUI thread and the worker waits for the answer. The dialogs stay
+// over the main window but leave it usable, so a serial job can still be stopped while its dialog
+// is open. Once the program is closing every prompt is answered Cancel at once and open ones are
 // cancelled.
 
 #include <QDialog>
@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QThread>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -43,6 +44,12 @@ public:
 
     // The job has ended: closes the progress window (GUI thread).
     void EndProgress();
+    // Between the first load block the unit accepted and the end of the load: closing now
+    // would leave the unit half written.
+    bool Loading() const { return m_bLoading; }
+    // The window the job's dialogs and messages stay over (the main window).
+    void SetOwner(QWidget* pOwner) { m_pOwner = pOwner; }
+    QWidget* Owner() const { return m_pOwner; }
     // The folder the file dialog opens in (the demo's sample image); empty: the
     // current one.
     void SetImageFolder(const QString& strFolder) { m_strImageFolder = strFolder; }
@@ -90,6 +97,8 @@ private:
     bool m_bShuttingDown = false; // guarded by m_mutex
     QList<QPointer<QDialog>> m_openDialogs;
     QString m_strImageFolder;
+    QPointer<QWidget> m_pOwner;
+    std::atomic<bool> m_bLoading{false};
 
     // Progress of the running download, written by the worker, shown by the GUI thread.
     struct SProgress {
@@ -103,6 +112,8 @@ private:
         bool m_bPosted = false; // an update is on its way to the GUI thread
     };
     void ShowProgress();
+    // A message during a download is its outcome: the progress window goes first (GUI thread).
+    void CloseProgress();
     std::mutex m_progressMutex;
     SProgress m_progress; // guarded by m_progressMutex
     std::unique_ptr<CProgressDlg> m_pProgressDlg;

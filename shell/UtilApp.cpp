@@ -43,8 +43,8 @@ void QuitOnEndSignals(QObject* pOwner) {
 } // namespace
 
 CUtilApp::CUtilApp(int& argc, char** argv) : QApplication(argc, argv) {
+    // No display name: the platform would append it to every window's title.
     setApplicationName("velorcfg");
-    setApplicationDisplayName("velorcfg");
     setApplicationVersion(VERSION);
     setWindowIcon(QIcon(":/res/icon128.png"));
 }
@@ -81,7 +81,7 @@ int CUtilApp::InitInstance() {
         pDemo = std::make_unique<CDemoUnit>();
         std::string strError;
         if (!pDemo->Start(strError)) {
-            QMessageBox::critical(nullptr, applicationDisplayName(),
+            QMessageBox::critical(nullptr, txt::MESSAGE_CAPTION,
                                   QString(txt::DEMO_FAILED) + QString::fromStdString(strError));
             return 1;
         }

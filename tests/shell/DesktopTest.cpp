@@ -1,8 +1,9 @@
 // The desktop additions through the main window against simulated units: the demo's
 // unit on both rows, machine serial ports offered under COM3.. and opened through
-// them, and the progress window of a download on either link.
+// them, the progress window of a download on either link, and the image file filters.
 
 #include <QComboBox>
+#include <QFileSystemModel>
 #include <QtTest>
 #include <cstdlib>
 #include <unistd.h>
@@ -39,6 +40,8 @@ std::vector<serialdev::SPortInfo> TestPorts() {
 }
 } // namespace
 
+Q_DECLARE_METATYPE(SSimFaults)
+
 class DesktopTest : public QObject {
     Q_OBJECT
 private slots:
@@ -48,6 +51,7 @@ private slots:
     void machinePortsOfferedAndOpened();
     void progressWindowDuringADownload_data();
     void progressWindowDuringADownload();
+    void imageFileFilters();
 
 private:
     void WaitForJobEnd() { QTRY_VERIFY_WITH_TIMEOUT(CWinThread::RunningThreads() == 0, 30000); }
@@ -148,7 +152,8 @@ void DesktopTest::machinePortsOfferedAndOpened() {
     QCOMPARE(m_pAnswers->Log(),
              QStringList({"[SerNotice] OK", "[SerialPort] OK", "[Config] Cancel"}));
 
-    // A port that cannot be opened: the fixed text, then what the system said.
+    // A port that cannot be opened: the fixed text, then what the system said, in words
+    // for a desktop.
     m_pAnswers->ClearLog();
     items.clear();
     choose(3, &items);
@@ -158,7 +163,8 @@ void DesktopTest::machinePortsOfferedAndOpened() {
     const QStringList log = m_pAnswers->Log();
     QVERIFY2(log.size() >= 4, qPrintable(log.join('|')));
     QCOMPARE(log[2], "Unable to open port");
-    QVERIFY2(log[3].startsWith("/nonexistent/ttyUSB9: no such device"), qPrintable(log[3]));
+    QCOMPARE(log[3], "/nonexistent/ttyUSB9: no such device (is the adapter plugged in? The "
+                     "Serial Port list offers the ports found on this computer.)");
 
     // The adapter gone by the next time: its number opens the default device again.
     g_machinePorts = {{strPty, "Simulated adapter"}};
@@ -171,12 +177,32 @@ void DesktopTest::machinePortsOfferedAndOpened() {
 
 void DesktopTest::progressWindowDuringADownload_data() {
     QTest::addColumn<bool>("bSerial");
-    QTest::newRow("serial") << true;
-    QTest::newRow("ethernet") << false;
+    QTest::addColumn<SSimFaults>("faults");
+    QTest::addColumn<bool>("bBadImage");
+    QTest::addColumn<QString>("strOutcome"); // how the last message starts
+    SSimFaults none, crc, rejected, lost;
+    crc.m_bWrongCheckWord = true;
+    rejected.m_bRejectLoad = true;
+    lost.m_nStopAfterLoadBlocks = 20;
+    const QString strOk = "Flash successfully updated", strCrc = "Flash failed - CRC mismatch";
+    QTest::newRow("serial") << true << none << false << strOk;
+    QTest::newRow("serial, crc") << true << crc << false << strCrc;
+    QTest::newRow("serial, rejected")
+        << true << rejected << false
+        << "Flash not updated, rejected by Velor after load (checksum error) ";
+    QTest::newRow("serial, lost") << true << lost << false << "Flash not updated, comm error ";
+    QTest::newRow("serial, bad image")
+        << true << none << true << "Flash not updated, image file error at line 1";
+    QTest::newRow("ethernet") << false << none << false << strOk;
+    QTest::newRow("ethernet, crc") << false << crc << false << strCrc;
+    QTest::newRow("ethernet, lost") << false << lost << false << "Unable to connect to Velor - ";
 }
 
 void DesktopTest::progressWindowDuringADownload() {
     QFETCH(bool, bSerial);
+    QFETCH(SSimFaults, faults);
+    QFETCH(bool, bBadImage);
+    QFETCH(QString, strOutcome);
     SSimOptions options;
     options.m_bResyncAtStart = false;
     if (bSerial) {
@@ -187,23 +213,26 @@ void DesktopTest::progressWindowDuringADownload() {
     } else {
         // The address dialog takes a port of at most four digits.
         options.m_bUdp = true;
-        for (int i = 0; i < 200 && m_sim.UdpPort() == 0; ++i) {
+        bool bStarted = false;
+        for (int i = 0; i < 200 && !bStarted; ++i) {
             options.m_nUdpPort = static_cast<uint16_t>(2000 + (::getpid() * 29 + i * 89) % 7999);
-            m_sim.Start(options);
+            bStarted = m_sim.Start(options);
         }
-        QVERIFY(m_sim.UdpPort() != 0);
-        m_sim.SetFaults([] {
-            SSimFaults f;
-            f.m_nReplyDelayMs = 3;
-            return f;
-        }());
+        QVERIFY(bStarted);
+        faults.m_nReplyDelayMs = 3;
         PointRecordAtServer(m_sim);
     }
+    m_sim.SetFaults(faults);
     const QString strImage =
         QDir::temp().filePath(QString("velorcfg_progress_%1.s19").arg(::getpid()));
     QVERIFY(WriteSampleImage(strImage.toStdString(), SSampleImage{0, 0x4000, 32, 3}));
     const CImageCheck check = ValidateImage(strImage.toStdString());
     QVERIFY(check.Ok());
+    if (bBadImage) {
+        QFile file(strImage);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("XYZ\n");
+    }
     m_pAnswers->m_strImage = strImage;
 
     // What the window showed, sampled while the job runs.
@@ -217,6 +246,14 @@ void DesktopTest::progressWindowDuringADownload() {
         }
     });
     watch.start(2);
+    // Every message box, as it shows: over the main window, with the progress window gone.
+    QStringList wrongBoxes;
+    m_pAnswers->On("[Message]", [&](QDialog* pBox) {
+        if (VisibleProgressWindow() || pBox->parentWidget() != m_pDlg.get() ||
+            pBox->windowTitle() != "Halvex Orvik/Orvane/Orlith Configuration Utility")
+            wrongBoxes << static_cast<QMessageBox*>(pBox)->text();
+        return true;
+    });
     if (bSerial) {
         Button(*m_pDlg, CMainDlg::IDC_SERIAL)->click();
         Button(*m_pDlg, CMainDlg::IDC_FLASH_SER)->click();
@@ -228,14 +265,64 @@ void DesktopTest::progressWindowDuringADownload() {
         Button(*m_pDlg, CMainDlg::IDC_FLASH_ETH)->click();
     }
     WaitForJobEnd();
-    QVERIFY2(m_pAnswers->Log().contains("Flash successfully updated"),
-             qPrintable(m_pAnswers->Log().join('|')));
-    QVERIFY(bSeen);
-    QCOMPARE(strLastBlocks,
-             QString("%1 of %1").arg(QLocale().toString(qulonglong(check.m_nBlocks))));
-    // Closed at the job's end.
+    const QStringList log = m_pAnswers->Log();
+    QVERIFY2(log.last().startsWith(strOutcome), qPrintable(log.join('|')));
+    QVERIFY2(wrongBoxes.isEmpty(), qPrintable(wrongBoxes.join('|')));
+    QCOMPARE(bSeen, !bBadImage);
+    // The unit's restart keeps the finished window up long enough to be sampled.
+    if (strOutcome == "Flash successfully updated")
+        QCOMPARE(strLastBlocks,
+                 QString("%1 of %1").arg(QLocale().toString(qulonglong(check.m_nBlocks))));
     QVERIFY(!VisibleProgressWindow());
     QFile::remove(strImage);
+}
+
+void DesktopTest::imageFileFilters() {
+    // Names in either case, and the other images the reader takes.
+    QTemporaryDir dir;
+    for (const char* pName : {"a.s19", "FIRMWARE.S19", "b.hex", "C.HEX", "d.s37", "notes", "e.txt"})
+        QVERIFY(QFile(dir.filePath(pName)).open(QIODevice::WriteOnly));
+    m_pDlg->QtPrompts().SetImageFolder(dir.path());
+    // Each filter as the technician sees it, with the files it lets through.
+    QStringList shown;
+    m_pAnswers->On("[ChooseFile]", [&](QDialog* pDlg) {
+        auto* pModel = pDlg->findChild<QFileSystemModel*>();
+        auto* pTypes = pDlg->findChild<QComboBox*>("fileTypeCombo");
+        auto files = [&] {
+            const QModelIndex root = pModel->index(dir.path());
+            QStringList names;
+            for (int i = 0; i < pModel->rowCount(root); ++i) {
+                const QModelIndex index = pModel->index(i, 0, root);
+                if (pModel->flags(index) & Qt::ItemIsEnabled) names << index.data().toString();
+            }
+            names.sort();
+            return names.join(' ');
+        };
+        auto* pFile = static_cast<QFileDialog*>(pDlg);
+        const QStringList filters = pFile->nameFilters();
+        shown << pTypes->currentText();
+        pFile->selectNameFilter(filters.constLast());
+        // The folder is read on a thread of the dialog's, and each filter applied on a
+        // later turn of the event loop; every filter's listing differs from the one before.
+        QString strBefore;
+        auto settled = [&] {
+            for (int i = 0; i < 400 && files() == strBefore; ++i)
+                QTest::qWait(5);
+            return strBefore = files();
+        };
+        for (int i = 0; i < 400 && files().count(' ') < 6; ++i) // all seven under "All files"
+            QTest::qWait(5);
+        strBefore = files();
+        for (int i = 0; i < pTypes->count(); ++i) {
+            pFile->selectNameFilter(filters[i]);
+            shown << pTypes->itemText(i) + ": " + settled();
+        }
+        return false;
+    });
+    std::string strPath;
+    QVERIFY(!m_pDlg->QtPrompts().ChooseImageFile(strPath));
+    QCOMPARE(shown.join(" | "), "s19 | s19: FIRMWARE.S19 a.s19 | Intel HEX (*.hex): C.HEX b.hex | "
+                                "All files (*): C.HEX FIRMWARE.S19 a.s19 b.hex d.s37 e.txt notes");
 }
 
 QTEST_MAIN(DesktopTest)

@@ -67,7 +67,8 @@ inline void AnswerQuestion(QString* pText, bool bYes) {
 // set for a kind may fill in fields and decides OK (true), Cancel (false) or leaves
 // the window to the test (nullopt, not logged); without one the answer is OK. A
 // question box (Yes/No) is the kind "[Question]", answered No unless its action says
-// Yes. A file dialog is answered with m_strImage.
+// Yes. A message box is logged by its text and answered OK, unless the action for
+// "[Message]" leaves it to the test. A file dialog is answered with m_strImage.
 class CDialogAnswerer : public QObject {
 public:
     using FAction = std::function<std::optional<bool>(QDialog*)>;
@@ -102,7 +103,8 @@ private:
                 pDlg->setProperty("answered", true);
                 if (auto* pOk = pBox->button(QMessageBox::Ok)) {
                     m_log << pBox->text();
-                    pOk->click();
+                    if (!m_actions.contains("[Message]") || m_actions["[Message]"](pDlg))
+                        pOk->click();
                     continue;
                 }
                 const bool bYes = m_actions.contains("[Question]") &&

@@ -53,11 +53,14 @@ private slots:
     void ethernetConfigureJob();
     void ethernetFlashJob();
     void serialConfigureJob();
-    void serialFlashJobAndClosingDuringIt();
-    void closingDuringAnEthernetJob();
+    void serialFlashJob();
+    void closingDuringASerialFlash_data();
+    void closingDuringASerialFlash();
+    void closingDuringAConfigureJob_data();
+    void closingDuringAConfigureJob();
 
 private:
-    void StartSim(bool bUdp);
+    void StartSim(bool bUdp, int nBaud = 0);
     void ChooseEthernet();
     void ChooseSerial();
     void WaitForJobEnd();
@@ -93,9 +96,10 @@ void MainDlgTest::WaitForJobEnd() {
     QTRY_VERIFY_WITH_TIMEOUT(CWinThread::RunningThreads() == 0, 30000);
 }
 
-void MainDlgTest::StartSim(bool bUdp) {
+void MainDlgTest::StartSim(bool bUdp, int nBaud) {
     SSimOptions options;
     options.m_bResyncAtStart = false;
+    options.m_nBaud = nBaud;
     if (!bUdp) {
         options.m_bPty = true;
         QVERIFY(m_sim.Start(options));
@@ -282,7 +286,7 @@ void MainDlgTest::serialConfigureJob() {
     QCOMPARE(m_sim.WithUnit([](CSimUnit& u) { return u.Params().Timeout(); }), 55);
 }
 
-void MainDlgTest::serialFlashJobAndClosingDuringIt() {
+void MainDlgTest::serialFlashJob() {
     StartSim(false);
     const QString strImage = QDir::temp().filePath("velorcfg_ser_flash.s19");
     QVERIFY(WriteSampleImage(strImage.toStdString(), SSampleImage{0, 0x3000, 32, 11}));
@@ -294,53 +298,123 @@ void MainDlgTest::serialFlashJobAndClosingDuringIt() {
     QCOMPARE(m_pAnswers->Log(), QStringList({"[SerNotice] OK", "[SerialPort] OK", "[ChooseFile] OK",
                                              SER_FLASH_NOTICE, "Flash successfully updated"}));
     QCOMPARE(Layout(*m_pDlg), IDLE);
-
-    // Closing while a download runs asks first; No keeps everything running. The
-    // job's dialog runs its own event loop, so the test acts from inside it.
-    m_pAnswers->ClearLog();
-    ChooseSerial();
-    bool bOpenAfterNo = false, bFileAfterNo = false, bOpenAfterYes = true, bFileAfterYes = true;
-    int nWorkersAfterNo = 0;
-    m_pAnswers->On("[ChooseFile]", [&](QDialog* pFile) {
-        QTimer::singleShot(0, [&, pFile = QPointer<QDialog>(pFile)] {
-            m_pDlg->close();
-            bOpenAfterNo = m_pDlg->isVisible();
-            bFileAfterNo = pFile && pFile->isVisible();
-            nWorkersAfterNo = CWinThread::RunningThreads();
-            // Yes: the window closes and the job's open dialog is cancelled, so no
-            // worker is left waiting for a window.
-            m_pAnswers->On("[Question]", [](QDialog*) { return true; });
-            m_pDlg->close();
-            bOpenAfterYes = m_pDlg->isVisible();
-            bFileAfterYes = pFile && pFile->isVisible();
-        });
-        return std::nullopt;
-    });
-    Button(*m_pDlg, CMainDlg::IDC_FLASH_SER)->click();
-    WaitForJobEnd();
-    QVERIFY(bOpenAfterNo && bFileAfterNo);
-    QCOMPARE(nWorkersAfterNo, 1);
-    QVERIFY(!bOpenAfterYes && !bFileAfterYes);
-    QCOMPARE(m_pAnswers->Log(),
-             QStringList({"[SerNotice] OK", "[SerialPort] OK", "[Question] No", "[Question] Yes"}));
 }
 
-void MainDlgTest::closingDuringAnEthernetJob() {
-    StartSim(true);
-    ChooseEthernet();
+void MainDlgTest::closingDuringASerialFlash_data() {
+    QTest::addColumn<QString>("strWhen"); // the window open when the main window is closed
+    QTest::newRow("file dialog") << "[ChooseFile]";
+    QTest::newRow("start notice") << SER_FLASH_NOTICE;
+    QTest::newRow("port dialog again") << "[SerialPort] again";
+    QTest::newRow("load") << "load";
+    QTest::newRow("result") << "Flash successfully updated";
+}
+
+void MainDlgTest::closingDuringASerialFlash() {
+    // Only while the load is under way does closing ask first (it would leave the unit
+    // half written); No keeps everything running. The job's windows run their own event
+    // loops, so the test acts from inside them.
+    QFETCH(QString, strWhen);
+    StartSim(false, 115200); // a line's pace: the load lasts long enough to close during it
+    const QString strImage = QDir::temp().filePath("velorcfg_ser_close.s19");
+    QVERIFY(WriteSampleImage(strImage.toStdString(), SSampleImage{0, 0x3000, 32, 11}));
+    m_pAnswers->m_strImage = strImage;
+    ChooseSerial();
+    bool bOpenAfterNo = false;
+    int nWorkersAfterNo = 0;
+    auto closeTwice = [&] {
+        m_pDlg->close();
+        bOpenAfterNo = m_pDlg->isVisible();
+        nWorkersAfterNo = CWinThread::RunningThreads();
+        if (!bOpenAfterNo) return;
+        m_pAnswers->On("[Question]", [](QDialog*) { return true; });
+        m_pDlg->close();
+    };
+    auto closeWhenShown = [&](QDialog*) -> std::optional<bool> {
+        QTimer::singleShot(0, closeTwice);
+        return std::nullopt;
+    };
+    QTimer watch;
+    if (strWhen == "[ChooseFile]") m_pAnswers->On("[ChooseFile]", closeWhenShown);
+    if (strWhen == "[SerialPort] again") {
+        ::setenv("VELOR_COM1", "/nonexistent/tty", 1);
+        m_pAnswers->On("[SerialPort]", closeWhenShown);
+    }
+    if (strWhen.contains(' ') && !strWhen.startsWith('['))
+        m_pAnswers->On("[Message]", [&](QDialog* pBox) -> std::optional<bool> {
+            if (static_cast<QMessageBox*>(pBox)->text() != strWhen) return true;
+            return closeWhenShown(pBox);
+        });
+    if (strWhen == "load") {
+        // The progress window shows once the unit has taken the first block.
+        connect(&watch, &QTimer::timeout, [&] {
+            for (QWidget* pWidget : QApplication::topLevelWidgets())
+                if (pWidget->inherits("CProgressDlg") && pWidget->isVisible()) {
+                    watch.stop();
+                    QTimer::singleShot(0, closeTwice);
+                }
+        });
+        watch.start(2);
+    }
+    Button(*m_pDlg, CMainDlg::IDC_FLASH_SER)->click();
+    WaitForJobEnd();
+    const bool bAsked = strWhen == "load";
+    const QStringList log = m_pAnswers->Log();
+    QCOMPARE(log.filter("[Question]"),
+             bAsked ? QStringList({"[Question] No", "[Question] Yes"}) : QStringList());
+    QCOMPARE(bOpenAfterNo, bAsked);
+    if (bAsked) QCOMPARE(nWorkersAfterNo, 1);
+    QVERIFY(!m_pDlg->isVisible());
+}
+
+void MainDlgTest::closingDuringAConfigureJob_data() {
+    QTest::addColumn<bool>("bUdp");
+    QTest::addColumn<bool>("bDuringWrite"); // else while the configuration dialog is open
+    QTest::newRow("ethernet, dialog") << true << false;
+    QTest::newRow("ethernet, write") << true << true;
+    QTest::newRow("serial, dialog") << false << false;
+    QTest::newRow("serial, write") << false << true;
+}
+
+void MainDlgTest::closingDuringAConfigureJob() {
+    // The close box works while Close is off. Nothing waits, nothing crashes, and the
+    // unit holds either its old record or the whole new one, never reset.
+    QFETCH(bool, bUdp);
+    QFETCH(bool, bDuringWrite);
+    StartSim(bUdp);
+    if (!bUdp) ClearUnitPortSettings(m_sim);
+    const NetParams before = m_sim.WithUnit([](CSimUnit& u) { return u.Params(); });
+    bUdp ? ChooseEthernet() : ChooseSerial();
     bool bOpen = true;
-    m_pAnswers->On("[Config]", [&](QDialog*) {
-        // The close box works while Close is off: it stops the job and nothing waits.
-        QTimer::singleShot(0, [&] {
+    QTimer watch;
+    m_pAnswers->On("[Config]", [&](QDialog* pDlg) -> std::optional<bool> {
+        if (!bDuringWrite) {
+            QTimer::singleShot(0, [&] {
+                m_pDlg->close();
+                bOpen = m_pDlg->isVisible();
+            });
+            return std::nullopt;
+        }
+        // Slow replies (within the serial read time-out): the window closes while the
+        // unit is answering the write.
+        SetText(pDlg, 1048, "77");
+        ChangeFaults(m_sim, [](SSimFaults& f) { f.m_nReplyDelayMs = 40; });
+        connect(&watch, &QTimer::timeout, [&] {
+            if (FramesReceived(m_sim, 0x92) == 0) return;
+            watch.stop();
             m_pDlg->close();
             bOpen = m_pDlg->isVisible();
         });
-        return std::nullopt;
+        watch.start(2);
+        return true;
     });
-    Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_ETH)->click();
+    Button(*m_pDlg, bUdp ? CMainDlg::IDC_CONFIGURE_ETH : CMainDlg::IDC_CONFIGURE_SER)->click();
     WaitForJobEnd();
     QVERIFY(!bOpen);
-    QCOMPARE(FramesReceived(m_sim, 0x92), 0u);
+    NetParams expected = before;
+    if (bDuringWrite) expected.SetTimeout(77);
+    QVERIFY(m_sim.WithUnit([](CSimUnit& u) { return u.Params(); }) == expected);
+    QCOMPARE(FramesReceived(m_sim, 0x92) > 0, bDuringWrite);
+    QCOMPARE(FramesReceived(m_sim, 0x8F), 0u);
 }
 
 QTEST_MAIN(MainDlgTest)
