@@ -1,5 +1,6 @@
 #include "platform/DatagramSocket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -181,18 +182,21 @@ int CDatagramSocket::Send(const uint8_t* p, size_t n) {
 }
 
 int CDatagramSocket::Recv(uint8_t* pBuf, size_t nCap, size_t nLen) {
-    if (m_abScratch.empty()) m_abScratch.resize(SCRATCH_SIZE);
+    // The scratch holds what was asked for and no more: MSG_TRUNC still reports a
+    // longer datagram's real length, and a link's socket asks for 512 bytes, not the
+    // 64 KiB it would otherwise clear for every job.
+    const size_t nWant = std::clamp<size_t>(nLen, 1, SCRATCH_SIZE);
+    if (m_abScratch.size() < nWant) m_abScratch.resize(nWant);
     ssize_t nGot;
     do {
-        // MSG_TRUNC: the datagram's real length, even if the scratch were too small.
-        nGot = ::recv(m_fd, m_abScratch.data(), m_abScratch.size(), MSG_TRUNC);
+        nGot = ::recv(m_fd, m_abScratch.data(), nWant, MSG_TRUNC);
     } while (nGot < 0 && errno == EINTR);
     if (nGot < 0) {
         Fail(ESockCall::Receive);
         return -1;
     }
     const auto nDatagram = static_cast<size_t>(nGot);
-    if (nDatagram > nLen || nDatagram > m_abScratch.size()) {
+    if (nDatagram > nLen || nDatagram > nWant) {
         m_nLastError = WSAEMSGSIZE;
         return -1;
     }
