@@ -5,7 +5,7 @@
 // pseudo-terminal paced at 115200 baud, 8E1, the line time of its bytes both ways.
 // The whole process runs on one CPU (see bench::PinToOneCpu).
 //
-//   bench_configure [rounds=5]
+//   bench_configure [rounds=9]
 
 #include <cstdlib>
 #include <mutex>
@@ -96,7 +96,7 @@ SJobRun Configure(bool bUdp, const std::string& strPty, uint16_t nPort) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const int nRounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const int nRounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
     std::fprintf(stderr, "on CPU %d\n", bench::PinToOneCpu());
     SSimOptions options;
     options.m_bUdp = true;
