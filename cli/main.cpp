@@ -15,6 +15,7 @@
 #include "cli/SettingsFile.h"
 #include "platform/HexText.h"
 #include "platform/Trace.h"
+#include "velor/Version.h"
 
 namespace {
 
@@ -53,6 +54,8 @@ int main(int argc, char** argv) {
                  "verification failed, 2 usage error, 3 no answer or communication failure, 4 "
                  "image file error."};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("velorctl ") + VELOR_VERSION,
+                         "print the version and exit");
 
     std::string strUdp, strSerial, strParity = "even";
     SLinkOptions link;
@@ -139,6 +142,8 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

@@ -1,5 +1,6 @@
 #include "platform/DatagramSocket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -188,12 +189,15 @@ int CDatagramSocket::Recv(uint8_t* pBuf, size_t nCap, size_t nLen) {
 
 int CDatagramSocket::Receive(uint8_t* pBuf, size_t nCap, size_t nLen, void* pFrom,
                              ESockCall eCall) {
-    if (m_abScratch.empty()) m_abScratch.resize(SCRATCH_SIZE);
+    // The scratch holds what was asked for and no more: MSG_TRUNC still reports a
+    // longer datagram's real length, and a link's socket asks for 512 bytes, not the
+    // 64 KiB it would otherwise clear for every job.
+    const size_t nWant = std::clamp<size_t>(nLen, 1, SCRATCH_SIZE);
+    if (m_abScratch.size() < nWant) m_abScratch.resize(nWant);
     ssize_t nGot;
     do {
-        // MSG_TRUNC: the datagram's real length, even if the scratch were too small.
         socklen_t nFrom = sizeof(sockaddr_in);
-        nGot = ::recvfrom(m_fd, m_abScratch.data(), m_abScratch.size(), MSG_TRUNC,
+        nGot = ::recvfrom(m_fd, m_abScratch.data(), nWant, MSG_TRUNC,
                           static_cast<sockaddr*>(pFrom), pFrom ? &nFrom : nullptr);
     } while (nGot < 0 && errno == EINTR);
     if (nGot < 0) {
@@ -201,7 +205,7 @@ int CDatagramSocket::Receive(uint8_t* pBuf, size_t nCap, size_t nLen, void* pFro
         return -1;
     }
     const auto nDatagram = static_cast<size_t>(nGot);
-    if (nDatagram > nLen || nDatagram > m_abScratch.size()) {
+    if (nDatagram > nLen || nDatagram > nWant) {
         m_nLastError = WSAEMSGSIZE;
         return -1;
     }

@@ -64,8 +64,9 @@ int WsaErrorFromErrno(int nErrno, ESockCall eCall = ESockCall::Other);
 
 class CDatagramSocket {
 public:
-    // Largest datagram IPv4 can carry, rounded up: every receive lands here first, so
-    // nothing longer than the caller's buffer is ever written into it.
+    // Largest datagram IPv4 can carry, rounded up: the most a receive asks for. Every
+    // receive lands in a scratch of the size asked for first, so nothing longer than
+    // the caller's buffer is ever written into it.
     static constexpr size_t SCRATCH_SIZE = 64 * 1024;
 
     CDatagramSocket() = default;

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Puts every Debian package the project needs on a Debian 12 machine.
 # Idempotent: when everything is present it only checks and exits.
+# zsh: the tests load velorctl's zsh completion; lintian: scripts/package-check.sh.
 set -eu
 
 PACKAGES="build-essential cmake ninja-build pkg-config git clang-format \
@@ -8,7 +9,8 @@ PACKAGES="build-essential cmake ninja-build pkg-config git clang-format \
   libgtest-dev libgmock-dev libbenchmark-dev \
   libcli11-dev nlohmann-json3-dev libserialport-dev \
   srecord python3 clang-14 libclang-rt-14-dev ansible-core \
-  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core"
+  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core \
+  zsh lintian"
 
 missing=""
 for p in $PACKAGES; do

@@ -18,11 +18,13 @@
 #include "shell/NoticeDlgs.h"
 #include "shell/SerialPortDlg.h"
 #include "ui_MainDlg.h"
+#include "velor/Version.h"
 
 CMainDlg::CMainDlg(QWidget* pParent)
     : QDialog(pParent), CJobHost(&m_prompts), m_pUi(std::make_unique<Ui::MainDlg>()) {
     ApplyLook(this);
     m_pUi->setupUi(this);
+    m_pUi->lblRevision->setText(QStringLiteral("Revision ") + QString(VELOR_REVISION));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());

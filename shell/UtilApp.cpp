@@ -15,10 +15,9 @@
 #include "platform/WinThread.h"
 #include "shell/DemoUnit.h"
 #include "shell/MainDlg.h"
+#include "velor/Version.h"
 
 namespace {
-constexpr const char* VERSION = "1.20";
-
 int g_afdSignal[2] = {-1, -1};
 
 void OnEndSignal(int) {
@@ -45,7 +44,7 @@ void QuitOnEndSignals(QObject* pOwner) {
 CUtilApp::CUtilApp(int& argc, char** argv) : QApplication(argc, argv) {
     // No display name: the platform would append it to every window's title.
     setApplicationName("velorcfg");
-    setApplicationVersion(VERSION);
+    setApplicationVersion(VELOR_VERSION);
     setWindowIcon(QIcon(":/res/icon128.png"));
 }
 
@@ -57,7 +56,7 @@ bool CUtilApp::AnswerWithoutWindow(int argc, char** argv, int* pStatus) {
             return true;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("velorcfg %s\n", VERSION);
+            std::printf("velorcfg %s\n", VELOR_VERSION);
             *pStatus = 0;
             return true;
         }

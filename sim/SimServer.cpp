@@ -412,45 +412,47 @@ void CSimServer::SImpl::FlushTx(TimePoint now) {
     m_bTxBlocked = static_cast<size_t>(nWritten) < n;
 }
 
+// One datagram a wake-up: a unit's exchanges come one at a time, and asking the
+// socket again after each would cost every exchange a call that finds nothing; when
+// more are waiting, the next poll returns at once.
 void CSimServer::SImpl::ReadUdp() {
-    for (;;) {
-        sockaddr_in from{};
+    sockaddr_in from{};
+    ssize_t n;
+    do {
         socklen_t nFromLen = sizeof from;
-        const ssize_t n = ::recvfrom(m_fdUdp, m_udpBuf.data(), m_udpBuf.size(), 0,
-                                     reinterpret_cast<sockaddr*>(&from), &nFromLen);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return; // EAGAIN, or an error reported for an earlier send
-        }
-        const TimePoint now = Clock::now();
-        const size_t nLen = static_cast<size_t>(n);
-        Trace("udp", "rx", m_udpBuf.data(), std::min<size_t>(nLen, frame::MAX_FRAME));
-        m_bHavePeer = true;
-        m_peer = from;
-        if (nLen > frame::OFS_ADDR) m_nPeerAddr = m_udpBuf[frame::OFS_ADDR];
-        std::vector<std::vector<uint8_t>> replies;
-        int nDelayMs = 0;
-        int nOversize = 0;
-        {
-            std::lock_guard lock(m_owner.m_mutex);
-            replies = m_owner.m_pUnit->Handle(m_udpBuf.data(), nLen, CSimUnit::LINK_UDP);
-            nDelayMs = std::max(0, m_owner.m_pUnit->Faults().m_nReplyDelayMs);
-            nOversize = m_owner.m_pUnit->Faults().m_nOversizeReply;
-        }
-        for (auto& reply : replies) {
-            if (nOversize > 0 && static_cast<size_t>(nOversize) > reply.size())
-                reply.resize(std::min<size_t>(static_cast<size_t>(nOversize), UDP_MAX_PAYLOAD), 0);
-            m_udpOut.push_back({now + std::chrono::milliseconds(nDelayMs), from, std::move(reply)});
-        }
-        // A reply due now leaves before the socket is asked for more, as a unit answers.
-        if (nDelayMs == 0 && !m_udpOut.empty()) FlushUdp(now);
+        n = ::recvfrom(m_fdUdp, m_udpBuf.data(), m_udpBuf.size(), 0,
+                       reinterpret_cast<sockaddr*>(&from), &nFromLen);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return; // EAGAIN, or an error reported for an earlier send
+    const TimePoint now = Clock::now();
+    const size_t nLen = static_cast<size_t>(n);
+    Trace("udp", "rx", m_udpBuf.data(), std::min<size_t>(nLen, frame::MAX_FRAME));
+    m_bHavePeer = true;
+    m_peer = from;
+    if (nLen > frame::OFS_ADDR) m_nPeerAddr = m_udpBuf[frame::OFS_ADDR];
+    std::vector<std::vector<uint8_t>> replies;
+    int nDelayMs = 0;
+    int nOversize = 0;
+    {
+        std::lock_guard lock(m_owner.m_mutex);
+        replies = m_owner.m_pUnit->Handle(m_udpBuf.data(), nLen, CSimUnit::LINK_UDP);
+        nDelayMs = std::max(0, m_owner.m_pUnit->Faults().m_nReplyDelayMs);
+        nOversize = m_owner.m_pUnit->Faults().m_nOversizeReply;
     }
+    for (auto& reply : replies) {
+        if (nOversize > 0 && static_cast<size_t>(nOversize) > reply.size())
+            reply.resize(std::min<size_t>(static_cast<size_t>(nOversize), UDP_MAX_PAYLOAD), 0);
+        m_udpOut.push_back({now + std::chrono::milliseconds(nDelayMs), from, std::move(reply)});
+    }
+    // A reply due now leaves before the socket is asked for more, as a unit answers.
+    if (nDelayMs == 0 && !m_udpOut.empty()) FlushUdp(now);
 }
 
 void CSimServer::SImpl::FlushUdp(TimePoint now) {
     // Sent in the order they fall due; a delay changed meanwhile may reorder them.
-    std::stable_sort(m_udpOut.begin(), m_udpOut.end(),
-                     [](const SDatagram& a, const SDatagram& b) { return a.m_due < b.m_due; });
+    if (m_udpOut.size() > 1)
+        std::stable_sort(m_udpOut.begin(), m_udpOut.end(),
+                         [](const SDatagram& a, const SDatagram& b) { return a.m_due < b.m_due; });
     size_t n = 0;
     for (; n < m_udpOut.size() && m_udpOut[n].m_due <= now; ++n) {
         const SDatagram& d = m_udpOut[n];

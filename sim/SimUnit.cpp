@@ -197,7 +197,7 @@ std::optional<std::vector<uint8_t>> CSimUnit::Execute(const uint8_t* pFrame, ELi
         uint8_t abPlain[PLAIN_WRITE_LEN];
         PackParamsEthernet(m_params, abPlain); // record bytes 0..60, 16-bit fields big-endian
         uint8_t abData[WRITE_DATA_LEN];
-        if (RAND_bytes(abData, IV_LEN) != 1) return std::nullopt;
+        if (!NextIv(abData)) return std::nullopt;
         CryptPayload(abPlain, abData + IV_LEN, abData, LINK_KEY.data(), PLAIN_WRITE_LEN,
                      CRYPT_ENCRYPT);
         return Reply(pFrame, 0, abData, sizeof abData);
@@ -221,6 +221,16 @@ std::optional<std::vector<uint8_t>> CSimUnit::Execute(const uint8_t* pFrame, ELi
         // Commands this unit does not know are acknowledged without effect.
         return Reply(pFrame, 0, nullptr, 0);
     }
+}
+
+bool CSimUnit::NextIv(uint8_t* pIv) {
+    if (m_nIvPoolUsed + IV_LEN > sizeof m_abIvPool) {
+        if (RAND_bytes(m_abIvPool, sizeof m_abIvPool) != 1) return false;
+        m_nIvPoolUsed = 0;
+    }
+    std::memcpy(pIv, m_abIvPool + m_nIvPoolUsed, IV_LEN);
+    m_nIvPoolUsed += IV_LEN;
+    return true;
 }
 
 void CSimUnit::StoreWrite(const uint8_t* pPlain, ELink eLink) {

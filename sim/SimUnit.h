@@ -122,6 +122,8 @@ private:
     std::optional<std::vector<uint8_t>> Load(const uint8_t* pFrame);
     void StoreWrite(const uint8_t* pPlain, ELink eLink);
     uint16_t LoadedCheckWord() const;
+    // The vector of the next read reply, false when none could be drawn.
+    bool NextIv(uint8_t* pIv);
 
     SSimFaults m_faults;
     NetParams m_params;
@@ -135,6 +137,10 @@ private:
     uint32_t m_nLoadBlocks = 0;
     uint32_t m_nInvalid = 0;
     uint32_t m_anFrames[257] = {}; // by command byte; [256] empty frames
+    // Random vectors drawn 32 at a time: one draw costs a unit's read reply about as
+    // much as its encryption does.
+    uint8_t m_abIvPool[256] = {};
+    size_t m_nIvPoolUsed = sizeof m_abIvPool;
 
     // Sequence state, per link.
     bool m_abResyncPending[LINK_COUNT] = {};

@@ -9,6 +9,7 @@
 #include <pthread.h>
 
 #include "sim/SimUnit.h"
+#include "velor/Version.h"
 
 namespace {
 
@@ -79,6 +80,8 @@ int main(int argc, char** argv) {
                  "velorsim"};
     app.footer("Without --pty, --device or --udp it serves a pseudo-terminal and UDP on "
                "127.0.0.1:3001.");
+    app.set_version_flag("--version", std::string("velorsim ") + VELOR_VERSION,
+                         "Print the version and exit");
 
     const std::string T = "Transports";
     app.add_flag("--pty", opts.m_bPty,

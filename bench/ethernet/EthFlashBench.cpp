@@ -1,13 +1,20 @@
 // Ethernet firmware download of a 512 KiB image into the simulated unit over
-// loopback UDP, set against a raw UDP ping-pong of exactly the datagram sizes the
-// load exchanged, run right before and right after the load in the same round; the
-// row is the ping-pong's time over the load's.
+// loopback UDP, set against its floor: the same load frames, from a plain socket set
+// up as the link sets up its own, through the same simulator, with nothing else done.
+// The floor takes its turn after every block of the load: it sends the very frame the
+// load just sent, which the unit takes as a repeat (it stores the same bytes in the
+// same place again and the load goes on as before). Load and floor so meet the same
+// machine, block by block; the process runs on one CPU (see bench::PinToOneCpu).
+// A block's time is from its frame going out to the next frame going out, the floor's
+// turn taken out; the floor's, from its frame going out to its reply checked. The row
+// sets the floor's median block against the load's.
 //
 //   bench_eth_flash [rounds=15]
 
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -26,35 +33,79 @@
 
 namespace {
 
+// The floor's socket: the receive time-out the link sets for a download, connected.
+class CFloor {
+public:
+    bool Open(uint16_t nPort) {
+        return m_sock.Open() && m_sock.SetRecvTimeout(TimeConstants().m_nRecvMs) &&
+               m_sock.Connect("127.0.0.1", nPort);
+    }
+    // One exchange of the frame: sent, its reply received and checked. False when
+    // the reply did not come or was not valid.
+    bool Exchange(const uint8_t* pFrame, size_t nLen) {
+        if (m_sock.Send(pFrame, nLen) < 0) return false;
+        const int nGot = m_sock.Recv(m_abReply, sizeof m_abReply, 512);
+        return nGot >= 0 && frame::CheckReply(m_abReply, static_cast<size_t>(nGot)) == frame::OK;
+    }
+
+private:
+    CDatagramSocket m_sock;
+    uint8_t m_abReply[CEthFraming::FRAME_BUFFER] = {};
+};
+
 struct SLoadRun {
-    bench::Exchanges m_exchanges;
-    double m_dSeconds = 0;
+    std::vector<double> m_blocks; // the load's, the floor's turns taken out
+    std::vector<double> m_floor;  // the floor's, one per block
+    bool m_bFloorFailed = false;
     bool m_bUpdated = false;
 };
 
-SLoadRun FlashOnce(uint16_t nPort, const std::string& strImage) {
+double Sum(const std::vector<double>& v) {
+    double d = 0;
+    for (const double x : v)
+        d += x;
+    return d;
+}
+
+SLoadRun FlashOnce(uint16_t nPort, const std::string& strImage, bool bWithFloor) {
     SLoadRun run;
+    CFloor floor;
+    if (bWithFloor && !floor.Open(nPort)) {
+        run.m_bFloorFailed = true;
+        return run;
+    }
     std::mutex mutex;
-    bench::Clock::time_point tFirst{}, tLast{};
-    bool bLoading = false;
-    size_t nPendingRequest = 0;
+    bench::Clock::time_point tSent{};
+    double dFloorTurn = 0; // of the block now running
+    bool bBlock = false;   // a load block is out, its reply not yet in
+    uint8_t abBlock[frame::MAX_FRAME];
+    size_t nBlock = 0;
     SetTraceSink([&](ETraceDir eDir, const uint8_t* p, size_t n) {
+        const auto t = bench::Clock::now();
         std::lock_guard lock(mutex);
         if (eDir == ETraceDir::Sent) {
             const bool bLoad = n > frame::OFS_CMD && p[frame::OFS_CMD] == frame::CMD_LOAD;
-            if (bLoad && !bLoading) {
-                bLoading = true;
-                tFirst = bench::Clock::now();
+            // The next load frame, the end-of-load one too, ends the block before it.
+            if (bLoad && tSent != bench::Clock::time_point{}) {
+                run.m_blocks.push_back(bench::Seconds(t - tSent) - dFloorTurn);
+                tSent = {};
             }
-            if (bLoad && loadblock::IsEndOfLoad(p + frame::OFS_DATA, p[frame::OFS_COUNT])) {
-                tLast = bench::Clock::now();
-                bLoading = false;
-            } else if (bLoading) {
-                nPendingRequest = n;
+            if (bLoad && !loadblock::IsEndOfLoad(p + frame::OFS_DATA, p[frame::OFS_COUNT]) &&
+                n <= sizeof abBlock) {
+                tSent = t;
+                dFloorTurn = 0;
+                std::memcpy(abBlock, p, n);
+                nBlock = n;
+                bBlock = true;
             }
-        } else if (bLoading && nPendingRequest) {
-            run.m_exchanges.emplace_back(nPendingRequest, n);
-            nPendingRequest = 0;
+        } else if (bBlock) {
+            bBlock = false;
+            if (!bWithFloor) return;
+            const auto t0 = bench::Clock::now();
+            if (!floor.Exchange(abBlock, nBlock)) run.m_bFloorFailed = true;
+            const auto t1 = bench::Clock::now();
+            run.m_floor.push_back(bench::Seconds(t1 - t0));
+            dFloorTurn = bench::Seconds(t1 - t);
         }
     });
 
@@ -74,42 +125,14 @@ SLoadRun FlashOnce(uint16_t nPort, const std::string& strImage) {
     }
     SetTraceSink({});
     if (!run.m_bUpdated) std::fprintf(stderr, "flash failed: %s\n", prompts.Messages().c_str());
-    run.m_dSeconds = bench::Seconds(tLast - tFirst);
     return run;
-}
-
-// The load frames sent to the simulator from a plain socket, nothing of the link in
-// between: what the simulator itself adds to a ping-pong. Seconds, or -1.
-double RawLoad(uint16_t nPort, const std::vector<std::vector<uint8_t>>& blocks) {
-    CDatagramSocket sock;
-    if (!sock.Open() || !sock.SetRecvTimeout(1000) || !sock.Connect("127.0.0.1", nPort)) return -1;
-    uint8_t abFrame[frame::MAX_FRAME], abReply[CEthFraming::FRAME_BUFFER];
-    // Start the sequence; a restarted unit first asks for that.
-    for (int i = 0; i < 2; ++i) {
-        const size_t nLen = frame::Build(abFrame, sizeof abFrame, 0, 0, 0, 0, nullptr);
-        sock.Send(abFrame, nLen);
-        if (sock.Recv(abReply, sizeof abReply, 512) == static_cast<int>(frame::HEADER_LEN) &&
-            frame::CheckHeader(abReply) == frame::OK)
-            break;
-    }
-    uint32_t nSeq = 0;
-    const auto t0 = bench::Clock::now();
-    for (const auto& block : blocks) {
-        nSeq = frame::NextSequence(nSeq);
-        const size_t nLen = frame::Build(abFrame, sizeof abFrame, 0, nSeq, frame::CMD_LOAD,
-                                         block.size() + 2, block.data());
-        sock.Send(abFrame, nLen);
-        const int nGot = sock.Recv(abReply, sizeof abReply, 512);
-        if (nGot < 0 || frame::CheckReply(abReply, static_cast<size_t>(nGot)) != frame::OK)
-            return -1;
-    }
-    return bench::Seconds(bench::Clock::now() - t0);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     const int nRounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
+    std::fprintf(stderr, "on CPU %d\n", bench::PinToOneCpu());
     const size_t nImageBytes = 512 * 1024;
     const auto dir =
         std::filesystem::temp_directory_path() / ("bench_eth_flash." + std::to_string(::getpid()));
@@ -137,62 +160,42 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::vector<std::vector<uint8_t>> blocks;
-    CImageReader reader;
-    reader.Run(strImage, [&](const uint8_t* p, size_t n) {
-        blocks.emplace_back(p, p + n);
-        return 0;
-    });
-
-    bench::SRow row{"ethernet flash / raw UDP ping-pong", "%"};
+    bench::SRow row{"ethernet flash / raw load frames through the simulator", "%"};
     row.m_eTarget = bench::ETarget::AtLeast;
     row.m_dTarget = 90;
     row.m_nDecimals = 1;
-    bench::SRow simRow{"raw load frames to the simulator / raw UDP ping-pong", "%"};
-    simRow.m_nDecimals = 1;
     bench::SRow own{"ethernet flash: program's own time per block", "us"};
-    // The first load gives the datagram sizes. Every round then runs the ping-pong
-    // right before and right after its load, so that a change of the machine's load
-    // during the round falls on both sides, and the raw frames through the simulator
-    // next to the load.
-    const SLoadRun first = FlashOnce(sim.UdpPort(), strImage);
-    if (!first.m_bUpdated || first.m_exchanges.empty()) return 1;
-    const bench::Exchanges& exchanges = first.m_exchanges;
-    // Right after a burst of exchanges the next one runs measurably slower for a
-    // while, whichever side it is: every phase starts after a short quiet spell.
-    const auto quiet = [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); };
+    bench::SRow whole{"ethernet flash 512 KiB: the whole load", "ms"};
+    whole.m_nDecimals = 1;
+    // A first load, not counted, warms the unit up.
+    if (!FlashOnce(sim.UdpPort(), strImage, false).m_bUpdated) return 1;
+    size_t nBlocks = 0;
     for (int i = 0; i < nRounds; ++i) {
-        const double dBefore = bench::UdpPingPong(exchanges);
-        quiet();
-        // Which of the two loads goes first alternates from round to round.
-        double dRaw = i % 2 ? RawLoad(sim.UdpPort(), blocks) : 0;
-        if (i % 2) quiet();
-        const SLoadRun run = FlashOnce(sim.UdpPort(), strImage);
-        quiet();
-        if (i % 2 == 0) {
-            dRaw = RawLoad(sim.UdpPort(), blocks);
-            quiet();
+        const SLoadRun run = FlashOnce(sim.UdpPort(), strImage, true);
+        if (!run.m_bUpdated || run.m_bFloorFailed || run.m_floor.size() != run.m_blocks.size() ||
+            run.m_blocks.empty()) {
+            std::fprintf(stderr, "round %d: the load or its floor failed\n", i + 1);
+            return 1;
         }
-        const double dAfter = bench::UdpPingPong(exchanges);
-        quiet();
-        if (!run.m_bUpdated || run.m_exchanges.size() != exchanges.size() || dRaw <= 0) return 1;
-        const double dPing = (dBefore + dAfter) / 2;
-        row.m_samples.push_back(100.0 * dPing / run.m_dSeconds);
-        simRow.m_samples.push_back(100.0 * dPing / dRaw);
-        own.m_samples.push_back(1e6 * (run.m_dSeconds - dRaw) / static_cast<double>(blocks.size()));
+        nBlocks = run.m_blocks.size();
+        const double dLoad = bench::Median(run.m_blocks), dFloor = bench::Median(run.m_floor);
+        row.m_samples.push_back(100.0 * dFloor / dLoad);
+        own.m_samples.push_back(1e6 * (dLoad - dFloor));
+        whole.m_samples.push_back(1000 * Sum(run.m_blocks));
         std::fprintf(stderr,
-                     "round %d: load %.4f s, raw frames to the simulator %.4f s, ping-pong %.4f s "
-                     "and %.4f s\n",
-                     i + 1, run.m_dSeconds, dRaw, dBefore, dAfter);
+                     "round %d: median block %.2f us, the floor's %.2f us; whole load %.1f ms, "
+                     "the floor's %.1f ms\n",
+                     i + 1, 1e6 * dLoad, 1e6 * dFloor, 1000 * Sum(run.m_blocks),
+                     1000 * Sum(run.m_floor));
     }
-    const size_t nExchanges = exchanges.size();
     std::filesystem::remove_all(dir);
-    row.m_strBasis = "512 KiB load, " + std::to_string(nExchanges) +
-                     " exchanges; the same datagram sizes between two plain sockets";
-    simRow.m_strBasis = "the same load frames from a plain socket through the simulator";
-    own.m_strBasis = "(program - raw frames to the simulator) / blocks, same round";
+    row.m_strBasis = "median block of " + std::to_string(nBlocks) +
+                     ": the floor's over the load's, the floor sending each block again "
+                     "right after the load, through the same simulator, one CPU";
+    own.m_strBasis = "median block of the load - median block of the floor, same round";
+    whole.m_strBasis = "the blocks' times added up; swings with what else the machine runs";
     bench::Print(row);
-    bench::Print(simRow);
     bench::Print(own);
+    bench::Print(whole);
     return 0;
 }

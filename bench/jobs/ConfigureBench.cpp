@@ -1,10 +1,11 @@
 // A configure job (status, read, configuration dialog answered OK, write with its
 // read-back; the reset declined) run on its worker against the simulated unit, set
 // against the time its exchanges need on the link: over UDP loopback a raw
-// ping-pong of the same datagram sizes, run in the same round; over a pseudo-terminal
-// paced at 115200 baud, 8E1, the line time of its bytes both ways.
+// ping-pong of the same datagram sizes, passes and jobs taking turns; over a
+// pseudo-terminal paced at 115200 baud, 8E1, the line time of its bytes both ways.
+// The whole process runs on one CPU (see bench::PinToOneCpu).
 //
-//   bench_configure [rounds=5]
+//   bench_configure [rounds=9]
 
 #include <cstdlib>
 #include <mutex>
@@ -29,10 +30,16 @@ public:
         m_pNetParams = &m_rec;
         m_pScpParams = &m_scp;
     }
-    void OnJobFinished() override { m_done.Set(); }
+    // The job ends here, on its worker: what follows (the worker's own exit, this
+    // thread waking) is no part of the job.
+    void OnJobFinished() override {
+        m_tFinished = bench::Clock::now();
+        m_done.Set();
+    }
     NetParams m_rec = NetParams::Defaults();
     ScpParams m_scp = ScpParams::Defaults();
     CManualResetEvent m_done;
+    bench::Clock::time_point m_tFinished;
 };
 
 struct SJobRun {
@@ -78,7 +85,7 @@ SJobRun Configure(bool bUdp, const std::string& strPty, uint16_t nPort) {
         return run;
     }
     host.m_done.Wait(-1);
-    run.m_dSeconds = bench::Seconds(bench::Clock::now() - t0);
+    run.m_dSeconds = bench::Seconds(host.m_tFinished - t0);
     CWinThread::WaitForAllThreads(60000);
     SetTraceSink({});
     run.m_bOk = host.m_eResult == EJobResult::Success;
@@ -89,7 +96,8 @@ SJobRun Configure(bool bUdp, const std::string& strPty, uint16_t nPort) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const int nRounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const int nRounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
+    std::fprintf(stderr, "on CPU %d\n", bench::PinToOneCpu());
     SSimOptions options;
     options.m_bUdp = true;
     options.m_nUdpPort = 0;
@@ -114,37 +122,45 @@ int main(int argc, char** argv) {
     });
 
     bench::SRow udp{"configure job over UDP loopback / raw ping-pong", "x"};
+    udp.m_eTarget = bench::ETarget::AtMost;
+    udp.m_dTarget = 2;
     bench::SRow serial{"configure job over 115200 8E1 pty / line time", "x"};
     size_t nUdpExchanges = 0;
     uint64_t nSerialBytes = 0;
-    // A job over loopback takes about a millisecond: each round runs it, and its
-    // ping-pong, several times so that one scheduling hiccup does not make the round.
+    bench::CUdpEcho echo;
+    // A job over loopback takes under a millisecond: each round runs it, and a pass
+    // of its exchanges, several times in turns, and sets the median job against the
+    // median pass, so that a preemption now and then falls on neither side's figure.
     constexpr int UDP_REPEATS = 20;
     for (int i = 0; i < nRounds; ++i) {
-        double dUdpJob = 0, dPing = 0;
+        std::vector<double> jobs, passes;
         bench::Exchanges exchanges;
         for (int k = 0; k < UDP_REPEATS; ++k) {
+            // The first job of a round gives the sizes; after that the order alternates.
+            if (k % 2 && !exchanges.empty()) passes.push_back(echo.Pass(exchanges));
             const SJobRun u = Configure(true, {}, sim.UdpPort());
             if (!u.m_bOk) return 1;
-            dUdpJob += u.m_dSeconds;
+            jobs.push_back(u.m_dSeconds);
             exchanges = u.m_exchanges;
-            dPing += bench::UdpPingPong(exchanges);
+            if (k % 2 == 0) passes.push_back(echo.Pass(exchanges));
         }
         const SJobRun s = Configure(false, sim.PtyPath(), 0);
         if (!s.m_bOk) return 1;
         const double dLine = static_cast<double>(s.m_nBytes) * BITS_PER_CHAR / BAUD;
-        udp.m_samples.push_back(dUdpJob / dPing);
+        const double dJob = bench::Median(jobs), dPass = bench::Median(passes);
+        udp.m_samples.push_back(dJob / dPass);
         serial.m_samples.push_back(s.m_dSeconds / dLine);
         nUdpExchanges = exchanges.size();
         nSerialBytes = s.m_nBytes;
         std::fprintf(stderr,
-                     "round %d: udp job %.2f ms, ping-pong %.2f ms; serial job %.1f ms, line "
-                     "%.1f ms\n",
-                     i + 1, 1000 * dUdpJob / UDP_REPEATS, 1000 * dPing / UDP_REPEATS,
+                     "round %d: udp job %.0f us, ping-pong %.0f us (medians of %zu and %zu); "
+                     "serial job %.1f ms, line %.1f ms\n",
+                     i + 1, 1e6 * dJob, 1e6 * dPass, jobs.size(), passes.size(),
                      1000 * s.m_dSeconds, 1000 * dLine);
     }
     udp.m_strBasis = std::to_string(nUdpExchanges) +
-                     " exchanges x 20 a round; the same sizes between plain sockets";
+                     " exchanges; median of 20 jobs / median of 20 passes of the same sizes "
+                     "between plain sockets, in turns, one CPU";
     serial.m_strBasis = std::to_string(nSerialBytes) + " bytes both ways at 11 bits a byte";
     bench::Print(udp);
     bench::Print(serial);

@@ -15,6 +15,7 @@
 #include "SimServerUtil.h"
 #include "firmware/SampleImage.h"
 #include "sim/SimUnit.h"
+#include "velor/Version.h"
 
 namespace {
 
@@ -42,9 +43,9 @@ protected:
     }
     void TearDown() override { m_sim.Stop(); }
 
-    SRun Run(const std::string& strArgs) {
+    SRun Run(const std::string& strArgs, const std::string& strEnv = "") {
         const std::string strErrFile = m_strDir + "velorctl.err";
-        const std::string strCmd = std::string("VELOR_TIME_DIVISOR=20 ") + VELOR_BIN_DIR +
+        const std::string strCmd = strEnv + " VELOR_TIME_DIVISOR=20 " + VELOR_BIN_DIR +
                                    "/cli/velorctl " + strArgs + " 2>" + strErrFile + " </dev/null";
         SRun run;
         FILE* pPipe = ::popen(strCmd.c_str(), "r");
@@ -230,4 +231,25 @@ TEST_F(VelorctlTest, PortProblemsSayWhatTheSystemSaid) {
     run = Run("ports --json");
     EXPECT_EQ(run.nExit, 0);
     EXPECT_EQ(Json(run)["com"]["COM1"], "/dev/ttyS0");
+}
+
+TEST_F(VelorctlTest, VersionAndThePortListForScripts) {
+    SRun run = Run("--version");
+    EXPECT_EQ(run.nExit, 0);
+    EXPECT_EQ(run.strOut, std::string("velorctl ") + VELOR_VERSION + "\n");
+    // Every port with its device and description; COMn as it resolves, here through
+    // the variable.
+    run = Run("ports --json", "VELOR_COM3=" + m_sim.PtyPath());
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    const auto j = Json(run);
+    ASSERT_TRUE(j["ports"].is_array());
+    for (const auto& port : j["ports"]) {
+        EXPECT_TRUE(port["device"].is_string()) << port;
+        EXPECT_TRUE(port["description"].is_string()) << port;
+    }
+    EXPECT_EQ(j["com"]["COM3"], m_sim.PtyPath());
+    EXPECT_EQ(j["com"].size(), 9u);
+    run = Run("ports", "VELOR_COM3=" + m_sim.PtyPath());
+    EXPECT_NE(run.strOut.find("COM3 -> " + m_sim.PtyPath() + "\n"), std::string::npos)
+        << run.strOut;
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <new>
@@ -16,8 +17,10 @@
 #include "TestUtil.h"
 #include "firmware/SampleImage.h"
 #include "jobs/EthernetThread.h"
+#include "params/NetParams.h"
 #include "platform/TimeConstants.h"
 #include "platform/Trace.h"
+#include "serial/FrameCodec.h"
 #include "sim/SimUnit.h"
 
 namespace {
@@ -99,9 +102,11 @@ TEST_F(EthJobTest, ConfigureWritesVerifiesAndResets) {
     // The first step's datagrams, exactly.
     std::mutex mutex;
     std::vector<std::string> sent;
+    std::vector<std::vector<uint8_t>> sentRaw;
     SetTraceSink([&](ETraceDir eDir, const uint8_t* p, size_t n) {
         std::lock_guard lock(mutex);
         if (eDir == ETraceDir::Sent) sent.push_back(ToHex(p, n));
+        if (eDir == ETraceDir::Sent) sentRaw.emplace_back(p, p + n);
     });
     Run(JOB_CONFIGURE);
     EXPECT_EQ(m_prompts.Log(), (Log{"[Config] OK", " The Velor updated successfully",
@@ -111,6 +116,27 @@ TEST_F(EthJobTest, ConfigureWritesVerifiesAndResets) {
     EXPECT_EQ(sent[1], "FE 00 00 08 06");
     EXPECT_EQ(sent[2], "FE 00 00 10 0E");
     EXPECT_EQ(sent[3], "FE 00 03 19 1A 70 00 A4");
+    // All of them, byte for byte: their sizes, and one FNV-1a digest of the lot, taken
+    // when the job's exchanges were last known good. The write's record is taken in
+    // plain text, without the port: that is the simulated unit's, a free one each run.
+    std::string strSizes;
+    uint64_t nDigest = 14695981039346656037ull;
+    for (std::vector<uint8_t> ab : sentRaw) {
+        strSizes += std::to_string(ab.size()) + " ";
+        if (ab.size() == 140) {
+            uint8_t* pData = &ab[frame::OFS_DATA];
+            std::vector<uint8_t> plain(124);
+            CryptPayload(pData + IV_LEN, plain.data(), pData, LINK_KEY.data(), plain.size(),
+                         CRYPT_DECRYPT);
+            plain[8] = plain[9] = 0;
+            std::copy(plain.begin(), plain.end(), pData + IV_LEN);
+            ab.pop_back(); // the data sum, of the cipher text
+        }
+        for (const uint8_t b : ab)
+            nDigest = (nDigest ^ b) * 1099511628211ull;
+    }
+    EXPECT_EQ(strSizes, "5 5 5 8 5 5 5 8 5 5 5 140 5 8 5 5 5 8 ");
+    EXPECT_EQ(nDigest, 5673564828463174526ull);
     const NetParams unit = m_sim.WithUnit([](CSimUnit& u) { return u.Params(); });
     EXPECT_EQ(unit.DottedAt(NetParams::OFS_IP), "10.9.8.7");
     EXPECT_EQ(unit.Timeout(), 77);
