@@ -16,14 +16,13 @@
 #include <sstream>
 #include <thread>
 
+#include "VelorctlProcess.h"
 #include "cli/Fleet.h"
 #include "cli/Scan.h"
 #include "platform/TimeConstants.h"
 #include "serial/FrameCodec.h"
 #include "serial/PtyPeer.h"
 #include "sim/SimUnit.h"
-
-extern char** environ;
 
 namespace {
 
@@ -142,19 +141,6 @@ TEST(ScanSerialTest, AUnitAnsweringEverywhereIsOneUnitAndAnOverlongAnswerNone) {
 
 namespace {
 
-struct SRun {
-    int nExit = -1;
-    std::string strOut;
-    std::string strErr;
-};
-
-std::string ReadAll(const std::string& strPath) {
-    std::ifstream in(strPath);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 class ScanTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -185,53 +171,17 @@ protected:
     // velorctl scan ARGS; with strInterruptAfter, Ctrl-C once stderr shows that text.
     SRun Scan(const std::vector<std::string>& args, int nDivisor,
               const std::string& strInterruptAfter = {}) {
-        const std::string strOut = m_strDir + "out", strErr = m_strDir + "err";
-        std::vector<std::string> argv = {std::string(VELOR_BIN_DIR) + "/cli/velorctl", "scan"};
+        std::vector<std::string> argv = {"scan"};
         argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> apArgs;
-        for (auto& str : argv)
-            apArgs.push_back(str.data());
-        apArgs.push_back(nullptr);
-        std::vector<std::string> env = {"VELOR_TIME_DIVISOR=" + std::to_string(nDivisor)};
-        for (char** pp = environ; *pp; ++pp)
-            env.emplace_back(*pp);
-        std::vector<char*> apEnv;
-        for (auto& str : env)
-            apEnv.push_back(str.data());
-        apEnv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGINT);
-        posix_spawnattr_setsigdefault(&attr, &defaults);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-        pid_t pid = 0;
-        SRun run;
-        const int nSpawn =
-            posix_spawn(&pid, apArgs[0], &actions, &attr, apArgs.data(), apEnv.data());
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attr);
-        if (nSpawn != 0) return run;
-        if (!strInterruptAfter.empty()) {
-            const auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            while (ReadAll(strErr).find(strInterruptAfter) == std::string::npos &&
-                   std::chrono::steady_clock::now() < tEnd)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            ::kill(pid, SIGINT);
-        }
-        int nStatus = 0;
-        ::waitpid(pid, &nStatus, 0);
-        run.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-        run.strOut = ReadAll(strOut);
-        run.strErr = ReadAll(strErr);
-        return run;
+        return RunVelorctl(
+            argv, m_strDir, nDivisor, "/dev/null", [&](pid_t pid, const std::string& strErr) {
+                if (strInterruptAfter.empty()) return;
+                const auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                while (ReadAll(strErr).find(strInterruptAfter) == std::string::npos &&
+                       std::chrono::steady_clock::now() < tEnd)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                ::kill(pid, SIGINT);
+            });
     }
 
     static nlohmann::json Json(const SRun& run) {

@@ -17,25 +17,11 @@
 #include <thread>
 
 #include "SimServerUtil.h"
+#include "VelorctlProcess.h"
 #include "firmware/SampleImage.h"
 #include "sim/SimUnit.h"
 
-extern char** environ;
-
 namespace {
-
-struct SRun {
-    int nExit = -1;
-    std::string strOut;
-    std::string strErr;
-};
-
-std::string ReadAll(const std::string& strPath) {
-    std::ifstream in(strPath);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 class VelorctlSiteTest : public ::testing::Test {
 protected:
@@ -72,53 +58,13 @@ protected:
     // sends Ctrl-C (SIGINT) that long after the start; fnWhile runs while it runs.
     SRun Run(const std::vector<std::string>& args, const std::string& strStdin = "/dev/null",
              int nInterruptMs = -1, const std::function<void(pid_t)>& fnWhile = {}) {
-        const std::string strOut = m_strDir + "out", strErr = m_strDir + "err";
-        std::vector<std::string> argv = {std::string(VELOR_BIN_DIR) + "/cli/velorctl"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> apArgs;
-        for (auto& str : argv)
-            apArgs.push_back(str.data());
-        apArgs.push_back(nullptr);
-        std::vector<std::string> env = {"VELOR_TIME_DIVISOR=20"};
-        for (char** pp = environ; *pp; ++pp)
-            env.emplace_back(*pp);
-        std::vector<char*> apEnv;
-        for (auto& str : env)
-            apEnv.push_back(str.data());
-        apEnv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, strStdin.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        // Ctrl-C reaches a program started from a terminal with its default action.
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGINT);
-        posix_spawnattr_setsigdefault(&attr, &defaults);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-        pid_t pid = 0;
-        SRun run;
-        const int nSpawn =
-            posix_spawn(&pid, apArgs[0], &actions, &attr, apArgs.data(), apEnv.data());
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attr);
-        if (nSpawn != 0) return run;
-        if (nInterruptMs >= 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(nInterruptMs));
-            ::kill(pid, SIGINT);
-        }
-        if (fnWhile) fnWhile(pid);
-        int nStatus = 0;
-        ::waitpid(pid, &nStatus, 0);
-        run.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-        run.strOut = ReadAll(strOut);
-        run.strErr = ReadAll(strErr);
-        return run;
+        return RunVelorctl(args, m_strDir, 20, strStdin, [&](pid_t pid, const std::string&) {
+            if (nInterruptMs >= 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(nInterruptMs));
+                ::kill(pid, SIGINT);
+            }
+            if (fnWhile) fnWhile(pid);
+        });
     }
 
     std::string WriteFile(const std::string& strName, const std::string& strText) {
