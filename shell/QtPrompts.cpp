@@ -51,9 +51,10 @@ void CQtPrompts::Progress(uint64_t nDone, uint64_t nTotal) {
         if (p.m_bPosted) return;
         p.m_bPosted = true;
     }
-    // Queued, never waited for: the download goes on at once.
-    QMetaObject::invokeMethod(
-        this, [this] { ShowProgress(); }, Qt::QueuedConnection);
+    // Queued, never waited for: the download goes on at once. By name, as for the pending
+    // calls: a functor built here and run there is an ordering the thread sanitizer cannot
+    // see through Qt's event queue; the state itself travels under m_progressMutex.
+    QMetaObject::invokeMethod(this, "ShowProgress", Qt::QueuedConnection);
 }
 
 void CQtPrompts::ShowProgress() {

@@ -111,7 +111,7 @@ private:
         double m_dRate = 0;     // image bytes a second since the first report
         bool m_bPosted = false; // an update is on its way to the GUI thread
     };
-    void ShowProgress();
+    Q_INVOKABLE void ShowProgress();
     // A message during a download is its outcome: the progress window goes first (GUI thread).
     void CloseProgress();
     std::mutex m_progressMutex;
