@@ -110,8 +110,9 @@ key "$SERDLG" Return
 shot "$MAIN" 10-main-serial-chosen
 click "$MAIN" 348 180 # Flash Velor
 shot Open 11-choose-image
-xdotool type --delay 20 velor-demo.s19 # the name field has the focus
-xdotool key Return
+# The name field has the focus once the dialog has the keyboard; a busy machine is slow to give it.
+type_in Open velor-demo.s19
+key Open Return
 sleep 1
 shot "$MSG" 12-flash-notice
 key "$MSG" Return
