@@ -10,7 +10,7 @@ PACKAGES="build-essential cmake ninja-build pkg-config git clang-format \
   libcli11-dev nlohmann-json3-dev libserialport-dev \
   srecord python3 clang-14 libclang-rt-14-dev ansible-core \
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core \
-  zsh lintian"
+  zsh lintian xvfb xauth x11-utils"
 
 missing=""
 for p in $PACKAGES; do
