@@ -1,4 +1,5 @@
 #include "cli/Campaign.h"
+#include "cli/TextForms.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -40,9 +41,7 @@ std::string BaseName(const std::string& strPath) {
 
 json CheckWord(std::optional<uint16_t> n) {
     if (!n) return nullptr;
-    char sz[8];
-    std::snprintf(sz, sizeof sz, "%04X", *n);
-    return sz;
+    return Hex4(*n);
 }
 
 std::string ImageText(const json& image) {

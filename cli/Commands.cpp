@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/TextForms.h"
 
 #include <libserialport.h>
 
@@ -179,12 +180,6 @@ void Print(const SLinkOptions& link, const json& j) {
         std::fputs(Lines(j, {}).c_str(), stdout);
         std::fflush(stdout);
     }
-}
-
-std::string Hex4(unsigned n) {
-    char sz[8];
-    std::snprintf(sz, sizeof sz, "%04X", n & 0xFFFF);
-    return sz;
 }
 
 std::string Hex6(uint32_t n) {
@@ -531,11 +526,8 @@ bool ParseHostPort(const std::string& str, std::string& strHost, uint16_t& nPort
     if (!probe.SetDottedAt(0, strHost)) return false;
     if (nColon == std::string::npos) return true;
     const std::string strPort = str.substr(nColon + 1);
-    if (strPort.empty() || strPort.size() > 5 ||
-        strPort.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    const unsigned long n = std::stoul(strPort);
-    if (n == 0 || n > 65535) return false;
+    unsigned long n = 0;
+    if (!ParseDecimal(strPort, 1, 65535, n)) return false;
     nPort = static_cast<uint16_t>(n);
     return true;
 }

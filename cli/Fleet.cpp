@@ -1,4 +1,5 @@
 #include "cli/Fleet.h"
+#include "cli/TextForms.h"
 
 #include <pthread.h>
 #include <unistd.h>
@@ -63,13 +64,6 @@ bool IsFieldName(const std::string& str) {
     return false;
 }
 
-bool ParseSmall(const std::string& str, unsigned nMax, unsigned& n) {
-    if (str.empty() || str.size() > 6 || str.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    n = static_cast<unsigned>(std::stoul(str));
-    return n <= nMax;
-}
-
 // One line's cells into a unit; false with the reason.
 bool TakeUnit(const std::vector<std::string>& header, const std::vector<std::string>& cells,
               SFleetUnit& unit, std::string& strWhy) {
@@ -132,12 +126,12 @@ bool TakeUnit(const std::vector<std::string>& header, const std::vector<std::str
                      : "target '" + strTarget + "' is not udp:HOST[:PORT] or serial:PORT";
         return false;
     }
-    unsigned nAddr = 0;
-    if (!strAddr.empty() && !ParseSmall(strAddr, 15, nAddr)) {
+    unsigned long nAddr = 0;
+    if (!strAddr.empty() && !ParseDecimal(strAddr, 0, 15, nAddr, 6)) {
         strWhy = "addr is a number 0..15";
         return false;
     }
-    (link.m_bUdp ? link.m_nCommAddr : link.m_nUnitAddr) = nAddr;
+    (link.m_bUdp ? link.m_nCommAddr : link.m_nUnitAddr) = static_cast<unsigned>(nAddr);
     unit.m_strName = strTarget + (strAddr.empty() ? "" : "@" + strAddr);
     CFieldEdits check;
     return check.Parse(unit.m_fields, strWhy);

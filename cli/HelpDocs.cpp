@@ -31,7 +31,7 @@ void AppendText(std::string& str, const std::string& strMore) {
 
 SHelpEntry ReadEntry(const std::string& strLine) {
     SHelpEntry entry;
-    // The names and their spec, then the text after a gap of two spaces or more.
+    // The names and their value type, then the text after a gap of two spaces or more.
     const std::string strBody = strLine.substr(2);
     const size_t nGap = strBody.find("  ");
     const std::string strHead = nGap == std::string::npos ? strBody : strBody.substr(0, nGap);
@@ -153,7 +153,7 @@ std::string FunctionName(const std::string& strName) {
     return str;
 }
 
-// zsh: text inside an option's [...], single-quoted around the whole spec.
+// zsh: text inside an option's [...], single-quoted around the whole option.
 std::string ZshDescription(const std::string& str) {
     std::string strOut;
     for (const char c : str) {

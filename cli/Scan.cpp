@@ -1,4 +1,5 @@
 #include "cli/Scan.h"
+#include "cli/TextForms.h"
 
 #include <arpa/inet.h>
 
@@ -40,13 +41,6 @@ bool ParseIp(const std::string& str, uint32_t& nIp) {
     return true;
 }
 
-bool ParseNumber(const std::string& str, unsigned long nMin, unsigned long nMax, unsigned long& n) {
-    if (str.empty() || str.size() > 5 || str.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    n = std::stoul(str);
-    return n >= nMin && n <= nMax;
-}
-
 std::string Duration(double dSeconds) {
     char sz[64];
     if (dSeconds < 120)
@@ -54,12 +48,6 @@ std::string Duration(double dSeconds) {
     else
         std::snprintf(sz, sizeof sz, "%d min %02d s", static_cast<int>(dSeconds) / 60,
                       static_cast<int>(dSeconds) % 60);
-    return sz;
-}
-
-std::string Hex4(unsigned n) {
-    char sz[8];
-    std::snprintf(sz, sizeof sz, "%04X", n & 0xFFFF);
     return sz;
 }
 
@@ -287,7 +275,8 @@ bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
     std::string strRange = strText;
     if (const size_t nColon = strText.rfind(':'); nColon != std::string::npos) {
         unsigned long n = 0;
-        if (!ParseNumber(strText.substr(nColon + 1), 1, 65535, n)) return strError = strForm, false;
+        if (!ParseDecimal(strText.substr(nColon + 1), 1, 65535, n))
+            return strError = strForm, false;
         plan.m_nPort = static_cast<uint16_t>(n);
         strRange = strText.substr(0, nColon);
     }
@@ -296,7 +285,7 @@ bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
         unsigned long n = 0;
         uint32_t nNet = 0;
         if (!ParseIp(strRange.substr(0, nSlash), nNet) ||
-            !ParseNumber(strRange.substr(nSlash + 1), 0, 32, n))
+            !ParseDecimal(strRange.substr(nSlash + 1), 0, 32, n))
             return strError = strForm, false;
         nPrefix = static_cast<int>(n);
         const uint32_t nMask = nPrefix == 0 ? 0 : ~uint32_t{0} << (32 - nPrefix);
@@ -327,7 +316,7 @@ bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
             plan.m_commAddrs.push_back(n);
     } else {
         unsigned long n = 0;
-        if (!ParseNumber(opts.m_strCommAddr, 0, 15, n))
+        if (!ParseDecimal(opts.m_strCommAddr, 0, 15, n))
             return strError = "--comm-addr is 0..15 or all", false;
         plan.m_commAddrs = {static_cast<uint8_t>(n)};
     }

@@ -261,7 +261,7 @@ def wanted_fields(params):
 
 
 def main():
-    spec = dict(
+    options = dict(
         target=dict(type="str", required=True),
         addr=dict(type="int"),
         line_baud=dict(type="int"),
@@ -285,7 +285,8 @@ def main():
         reset=dict(type="bool", default=False),
         velorctl=dict(type="str", default="velorctl"),
     )
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    # The options are the first argument: what the module takes and how it checks it.
+    module = AnsibleModule(options, supports_check_mode=True)
     p = module.params
     unit = Unit(module)
     wanted = wanted_fields(p)
