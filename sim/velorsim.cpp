@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <pthread.h>
 
 #include "sim/SimUnit.h"
@@ -235,6 +236,24 @@ int main(int argc, char** argv) {
         ->check(CLI::NonNegativeNumber)
         ->group(F);
 
+    app.add_option("--stray-before-block", f.m_nStrayBeforeBlock,
+                   "UDP: just before the reply to the Nth accepted load block, send a datagram "
+                   "that is not a valid reply (see --stray)")
+        ->check(CLI::NonNegativeNumber)
+        ->group(F);
+    app.add_option("--stray-before-exchange", f.m_nStrayBeforeExchange,
+                   "UDP: the same before the Nth reply of any kind")
+        ->check(CLI::NonNegativeNumber)
+        ->group(F);
+    std::string strStray = SSimFaults::STRAY_NAMES[0];
+    app.add_option("--stray", strStray,
+                   "What the stray datagram is: bad-sum (the reply with a spoiled checksum, the "
+                   "default), high-bits (control bits 0xE0), short (3 bytes), empty, long (600 "
+                   "bytes), duplicate (the previous reply again)")
+        ->check(CLI::IsMember(std::vector<std::string>(std::begin(SSimFaults::STRAY_NAMES),
+                                                       std::end(SSimFaults::STRAY_NAMES))))
+        ->group(F);
+
     const std::string O = "Output";
     app.add_flag("--trace", opts.m_bTrace,
                  "Print every frame in hex on stderr: seconds since "
@@ -249,6 +268,8 @@ int main(int argc, char** argv) {
 
     CLI11_PARSE(app, argc, argv);
 
+    for (size_t i = 0; i < std::size(SSimFaults::STRAY_NAMES); ++i)
+        if (strStray == SSimFaults::STRAY_NAMES[i]) f.m_eStray = static_cast<SSimFaults::EStray>(i);
     opts.m_bParity = strParity != "none";
     opts.m_bOddParity = strParity == "odd";
     opts.m_bKeysEnabled = !bKeysDisabled;
