@@ -57,7 +57,7 @@ class Failures:
             print("FAILED: " + what)
 
 
-def play(work, source, inventory, extra=()):
+def play(work, source, inventory, extra=(), playbook="site.yml"):
     """ansible-playbook's exit status and output, its recap by host, each host's result."""
     tree = tempfile.mkdtemp(dir=work)
     env = dict(os.environ,
@@ -69,7 +69,7 @@ def play(work, source, inventory, extra=()):
                ANSIBLE_REMOTE_TEMP=os.path.join(work, "ansible-remote-tmp"))
     start = time.monotonic()
     run = subprocess.run(["ansible-playbook", "-i", inventory,
-                          os.path.join(source, "tests", "ansible", "site.yml")] + list(extra),
+                          os.path.join(source, "tests", "ansible", playbook)] + list(extra),
                          env=env, capture_output=True, text=True)
     seconds = time.monotonic() - start
     # The recap: "unit-a : ok=1 changed=1 unreachable=0 failed=0 ..."
@@ -87,6 +87,66 @@ def play(work, source, inventory, extra=()):
     if not stats:
         print(run.stdout + run.stderr)
     return run, stats, results, seconds
+
+
+# Recognisable keys, given in lower case: the module upper-cases them for velorctl.
+REFUSED_KEY = "c0ffee012345678"   # 15 digits; with 0 digits, which are allowed
+ZERO_KEY = "c0ffee0123456789"
+WRITE_KEY = "c1ffee1123456789"
+
+
+def refusals(work, source, velorsim, velorctl, image, f):
+    """Refusal paths before anything is sent, check mode with 0 digits in a key, and a
+    write that fails after a flash; no key in any spelling anywhere in Ansible's output."""
+    quiet = Sim(velorsim, "127.0.0.21", os.path.join(work, "quiet.json"))
+    mismatch = Sim(velorsim, "127.0.0.22", os.path.join(work, "mismatch.json"),
+                   ("--store-mismatch",))
+    reader = Sim(velorsim, "127.0.0.23", os.path.join(work, "reader.json"))
+    try:
+        cases = {
+            "short-key": dict(des_key=REFUSED_KEY, image=image),
+            "bad-hex": dict(des_key=ZERO_KEY[:14] + "zz", image=image, check=True),
+            "bad-ip": dict(des_key=ZERO_KEY, ip="300.1.1.1", image=image),
+            "zero-digits": dict(des_key=ZERO_KEY, check=True),
+            "flash-then-write-fails": dict(des_key=WRITE_KEY, image=image),
+        }
+        hosts = {}
+        for name, case in cases.items():
+            sim = {"flash-then-write-fails": mismatch, "zero-digits": reader}.get(name, quiet)
+            hosts[name] = dict(case, velor_target=sim.target)
+        inventory = os.path.join(work, "refuse.json")
+        with open(inventory, "w") as fh:
+            json.dump({"cases": {"hosts": hosts, "vars": {
+                "ansible_connection": "local", "ansible_python_interpreter": "/usr/bin/python3",
+                "velorctl": velorctl}}}, fh)
+        run, stats, results, _ = play(work, source, inventory, ["-vvv"], "refuse.yml")
+        for name in ("short-key", "bad-hex", "bad-ip"):
+            r = results.get(name, {})
+            f.check(stats[name]["failed"] == 1 and not r.get("changed") and
+                    r.get("exit_class") == "usage",
+                    "%s is refused before anything is sent: %s" % (name, r))
+        f.check("des_key" in results.get("short-key", {}).get("msg", ""),
+                "the refusal names the option")
+        st = quiet.dump()
+        f.check(st["load_blocks"] == 0 and all(st["frames"].get(c, 0) == 0
+                                               for c in ("0x70", "0x91", "0x92", "0x8E")),
+                "no refused task reaches the unit: %s" % st["frames"])
+        r = results.get("zero-digits", {})
+        f.check(stats["zero-digits"]["failed"] == 0 and r.get("changed") and
+                r.get("write", {}).get("result") == "would-write",
+                "a key with 0 digits is taken: %s" % r)
+        r = results.get("flash-then-write-fails", {})
+        f.check(stats["flash-then-write-fails"]["failed"] == 1 and r.get("changed") and
+                r.get("flash", {}).get("result") == "success" and
+                r.get("write", {}).get("result") not in (None, "unchanged"),
+                "a write that fails after the flash says the flash happened: %s" % r)
+        f.check(mismatch.dump()["load_blocks"] > 0, "the flash went through")
+        shown = (run.stdout + run.stderr + json.dumps(results)).lower()
+        for key in (REFUSED_KEY, ZERO_KEY, ZERO_KEY[:14], WRITE_KEY):
+            f.check(key not in shown, "no key in Ansible's output (-vvv included)")
+    finally:
+        for sim in (quiet, mismatch, reader):
+            sim.stop()
 
 
 def main():
@@ -167,6 +227,7 @@ def main():
             f.check(DES_KEY not in r.stdout and DES_KEY not in r.stderr,
                     "the key never shows in Ansible's output")
         print("ansible-playbook runs: %.1f s, %.1f s, %.1f s (check mode)" % (t1, t2, t3))
+        refusals(work, source, velorsim, os.path.join(build, "cli", "velorctl"), images["v2"], f)
     finally:
         for s in sims.values():
             s.stop()
