@@ -122,6 +122,16 @@ std::string SiteUnitLine(const SSiteUnit& unit) {
     return sz;
 }
 
+std::string SiteFleetFile(const CSimSite& site) {
+    std::string str = "target,addr\n";
+    for (size_t i = 0; i < site.Size(); ++i) {
+        const SSiteUnit& u = site.Unit(i);
+        str += "udp:" + u.m_strHost + ":" + std::to_string(u.m_nPort) + "," +
+               std::to_string(u.m_options.m_nAddr) + "\n";
+    }
+    return str;
+}
+
 struct CSimSite::SImpl {
     CSimSite& m_owner;
     std::vector<int> m_fds; // by unit

@@ -49,6 +49,10 @@ bool LayOutSite(const SSiteLayout& layout, std::vector<SSiteUnit>& units, std::s
 // how velorsim lists a unit once its site is ready.
 std::string SiteUnitLine(const SSiteUnit& unit);
 
+class CSimSite;
+// The units as a velorctl --fleet file: "target,addr", then "udp:HOST:PORT,A" a unit.
+std::string SiteFleetFile(const CSimSite& site);
+
 class CSimSite {
 public:
     CSimSite();

@@ -393,16 +393,6 @@ int RunUnit(const SArgs& a, const sigset_t& signals) {
     return 0;
 }
 
-std::string FleetFile(const CSimSite& site) {
-    std::string str = "target,addr";
-    for (size_t i = 0; i < site.Size(); ++i) {
-        const SSiteUnit& u = site.Unit(i);
-        str += "\nudp:" + u.m_strHost + ":" + std::to_string(u.m_nPort) + "," +
-               std::to_string(u.m_options.m_nAddr);
-    }
-    return str;
-}
-
 int RunSite(SArgs& a, const sigset_t& signals) {
     SSiteLayout& l = a.m_site.m_layout;
     l.m_base = a.m_opts;
@@ -414,7 +404,7 @@ int RunSite(SArgs& a, const sigset_t& signals) {
         return 1;
     }
     if (!a.m_site.m_strFleetFile.empty() &&
-        !WriteFileAtomically(a.m_site.m_strFleetFile, FleetFile(site))) {
+        !WriteFileAtomically(a.m_site.m_strFleetFile, SiteFleetFile(site))) {
         std::cerr << "velorsim: cannot write " << a.m_site.m_strFleetFile << "\n";
         return 1;
     }
