@@ -145,7 +145,7 @@ void AddUnitOptions(CLI::App& app, SSimOptions& o, SUnitArgs& u) {
     app.add_option("--addr", o.m_nAddr,
                    "Answer only frames addressed to N: the unit address on the serial line; "
                    "over UDP the comm address of a command (polls are answered whatever they "
-                   "carry); default: every address (with --site: the record's comm address)")
+                   "carry); default: every address (with --site: comm address 0)")
         ->check(CLI::Range(0, 255))
         ->group(U);
     app.add_flag("--strict-line", o.m_bStrictLine,

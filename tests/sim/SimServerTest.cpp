@@ -427,7 +427,7 @@ TEST(SimSiteTest, EveryUnitAnswersAsItselfWithItsFaults) {
         EXPECT_EQ(unit.m_strHost, "127.1.200." + std::to_string(1 + 3 * i));
         CUdpLink link(unit.m_nPort, unit.m_strHost);
         CConversation c{link};
-        c.m_nAddr = n % 5 == 0 ? 2 : 1;
+        c.m_nAddr = n % 5 == 0 ? 2 : 0;
         const auto t0 = Clock::now();
         const int nSync = c.Send(-1, {}, 250);
         if (n % 4 == 0) {
@@ -448,7 +448,7 @@ TEST(SimSiteTest, EveryUnitAnswersAsItselfWithItsFaults) {
         site.WithUnit(i, [&](CSimUnit& u) {
             EXPECT_EQ(u.Params().DottedAt(NetParams::OFS_IP), unit.m_strHost);
             EXPECT_EQ(u.Params().Port(), unit.m_nPort);
-            EXPECT_EQ(u.Params()[NetParams::OFS_UNIT_COMM_ADDR], n % 5 == 0 ? 2 : 1);
+            EXPECT_EQ(u.Params()[NetParams::OFS_UNIT_COMM_ADDR], n % 5 == 0 ? 2 : 0);
             EXPECT_EQ(u.FrameCount(frame::CMD_STATUS), 1u);
             return 0;
         });
