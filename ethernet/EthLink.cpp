@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "firmware/ImageBlocks.h"
 #include "firmware/ImageReader.h"
 #include "firmware/LoadBlock.h"
 #include "params/NetParams.h"
@@ -336,14 +337,8 @@ bool CEthLink::ResetUnit() {
 CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
     // The whole file is read and checked before anything goes to the unit. Its blocks
     // are kept, so that the exchanges that follow wait for nothing but the unit.
-    CImageReader reader;
-    std::vector<uint8_t> abBlocks;
-    std::vector<size_t> anBlockLen;
-    const int nRead = reader.Run(strPath, [&](const uint8_t* pBlock, size_t nLen) {
-        abBlocks.insert(abBlocks.end(), pBlock, pBlock + nLen);
-        anBlockLen.push_back(nLen);
-        return 0;
-    });
+    const std::shared_ptr<const SImageBlocks> pImage = ReadImageBlocks(strPath);
+    const int nRead = pImage->m_nResult;
     if (nRead == CImageReader::ERR_OPEN) {
         Show(txt::FILE_OPEN);
         return EFlash::FileNotOpened;
@@ -351,11 +346,12 @@ CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
     if (nRead != CImageReader::OK) {
         CImageCheck check;
         check.m_nResult = nRead;
-        check.m_nLine = reader.ErrorLine();
-        check.m_strReason = reader.ErrorReason();
+        check.m_nLine = pImage->m_nErrorLine;
+        check.m_strReason = pImage->m_strErrorReason;
         Show(check.FormatErrorMessage());
         return EFlash::InvalidImage;
     }
+    const std::vector<uint8_t>& abBlocks = pImage->m_abBlocks;
 
     if (!m_socket.SetRecvTimeout(TimeConstants().m_nRecvMs)) {
         Show(txt::ETH_TIMEOUT);
@@ -368,7 +364,7 @@ CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
     if (!Poll()) return EFlash::NotStarted;
 
     size_t nDone = 0;
-    for (const size_t nLen : anBlockLen) {
+    for (const size_t nLen : pImage->m_anBlockLen) {
         if (!SendBlock(frame::CMD_LOAD, static_cast<uint32_t>(nLen + 2), abBlocks.data() + nDone))
             return EFlash::Interrupted;
         nDone += nLen;
@@ -380,7 +376,7 @@ CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
     if (!SendOnly(frame::CMD_LOAD, static_cast<uint32_t>(2 + loadblock::LOAD_HEADER),
                   loadblock::END_OF_LOAD))
         return EFlash::Interrupted;
-    return VerifyFlash(reader.CheckWord());
+    return VerifyFlash(pImage->m_nCheckWord);
 }
 
 void CEthLink::Drain() {

@@ -147,7 +147,7 @@ void AddUnitOptions(CLI::App& app, SSimOptions& o, SUnitArgs& u) {
     app.add_option("--addr", o.m_nAddr,
                    "Answer only frames addressed to N: the unit address on the serial line; "
                    "over UDP the comm address of a command (polls are answered whatever they "
-                   "carry); default: every address (with --site: the record's comm address)")
+                   "carry); default: every address (with --site: comm address 0)")
         ->check(CLI::Range(0, 255))
         ->group(U);
     app.add_flag("--strict-line", o.m_bStrictLine,
@@ -413,16 +413,6 @@ int RunUnit(const SArgs& a, const sigset_t& signals) {
     return 0;
 }
 
-std::string FleetFile(const CSimSite& site) {
-    std::string str = "target,addr";
-    for (size_t i = 0; i < site.Size(); ++i) {
-        const SSiteUnit& u = site.Unit(i);
-        str += "\nudp:" + u.m_strHost + ":" + std::to_string(u.m_nPort) + "," +
-               std::to_string(u.m_options.m_nAddr);
-    }
-    return str;
-}
-
 int RunSite(SArgs& a, const sigset_t& signals) {
     SSiteLayout& l = a.m_site.m_layout;
     l.m_base = a.m_opts;
@@ -434,7 +424,7 @@ int RunSite(SArgs& a, const sigset_t& signals) {
         return 1;
     }
     if (!a.m_site.m_strFleetFile.empty() &&
-        !WriteFileAtomically(a.m_site.m_strFleetFile, FleetFile(site))) {
+        !WriteFileAtomically(a.m_site.m_strFleetFile, SiteFleetFile(site))) {
         std::cerr << "velorsim: cannot write " << a.m_site.m_strFleetFile << "\n";
         return 1;
     }
