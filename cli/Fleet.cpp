@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "cli/Campaign.h"
+#include "cli/Output.h"
 #include "firmware/ImageReader.h"
 #include "platform/SerialDevice.h"
 #include "platform/WinThread.h"
@@ -58,10 +59,7 @@ std::vector<std::string> SplitCells(const std::string& strLine) {
 }
 
 bool IsFieldName(const std::string& str) {
-    for (const auto* pNames :
-         {&CFieldEdits::NetworkFieldNames(), &CFieldEdits::PropertyFieldNames()})
-        if (std::find(pNames->begin(), pNames->end(), str) != pNames->end()) return true;
-    return false;
+    return FindField(str) != nullptr;
 }
 
 // One line's cells into a unit; false with the reason.
@@ -209,9 +207,7 @@ private:
 };
 
 void Line(const std::string& str) {
-    std::lock_guard lock(CCliPrompts::LineMutex());
-    std::fprintf(stderr, "%s\n", str.c_str());
-    std::fflush(stderr);
+    COutput::Std().ErrLine(str);
 }
 
 // Ctrl-C arrives as a signal the main thread waits for; every thread the fleet starts
@@ -319,7 +315,7 @@ bool ReadFleetFile(const std::string& strPath, std::vector<SFleetUnit>& units,
             for (const auto& strColumn : cells) {
                 if (strColumn != "target" && strColumn != "addr" && strColumn != "line-baud" &&
                     strColumn != "line-parity" && !IsFieldName(strColumn)) {
-                    strError = strWhere + "unknown column '" + strColumn + "'";
+                    strError = strWhere + "unknown column '" + ShownArgument(strColumn) + "'";
                     return false;
                 }
                 if (!columns.insert(strColumn).second) {
@@ -560,7 +556,7 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
         jUnits.push_back(j);
     }
     if (cmd.m_bJson) {
-        std::printf("%s\n", jUnits.dump().c_str());
+        COutput::Std().Out(out::JsonText(jUnits) + "\n");
     } else {
         char szHead[160];
         std::snprintf(szHead, sizeof szHead, "%-*s  %-14s  %-9s  %s\n", static_cast<int>(nWidth),
@@ -571,8 +567,8 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
                 j["exit"].is_null()
                     ? "-"
                     : std::to_string(j["exit"].get<int>()) + " " + j["class"].get<std::string>();
-            strText += j["unit"].get<std::string>() +
-                       std::string(nWidth - j["unit"].get<std::string>().size(), ' ') + "  ";
+            const std::string strUnit = out::ValueText(j["unit"]);
+            strText += strUnit + std::string(nWidth - std::min(nWidth, strUnit.size()), ' ') + "  ";
             char szRow[128];
             std::snprintf(szRow, sizeof szRow, "%-14s  %-9s  %s\n",
                           j["result"].get<std::string>().c_str(), strExit.c_str(),
@@ -580,9 +576,8 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
             strText += szRow;
         }
         strText += CountsLine(cmd.m_eMode, jUnits);
-        std::fputs(strText.c_str(), stdout);
+        COutput::Std().Out(strText);
     }
-    std::fflush(stdout);
     if (bReportFailed) {
         // The report is what a resumed run trusts: a gap in it is not a success.
         notes.Note("the report " + cmd.m_strReport + " misses units; do not resume from it");
