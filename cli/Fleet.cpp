@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "cli/Campaign.h"
+#include "cli/Interrupts.h"
 #include "cli/Output.h"
 #include "firmware/ImageReader.h"
 #include "platform/SerialDevice.h"
@@ -36,7 +37,6 @@ using Clock = std::chrono::steady_clock;
 // A site is dozens of units, not thousands; a file this long is a mistake.
 constexpr size_t MAX_UNITS = 4096;
 constexpr size_t MAX_FILE_BYTES = 4 << 20;
-constexpr int EXIT_INTERRUPTED = 130; // as a shell reports a command ended by Ctrl-C
 
 std::string Trim(const std::string& str) {
     const size_t nFirst = str.find_first_not_of(" \t\r");
@@ -209,39 +209,6 @@ private:
 void Line(const std::string& str) {
     COutput::Std().ErrLine(str);
 }
-
-// Ctrl-C arrives as a signal the main thread waits for; every thread the fleet starts
-// inherits the mask and never sees it, so no job's system call is interrupted.
-class CInterrupts {
-public:
-    CInterrupts() {
-        struct sigaction old {};
-        ::sigaction(SIGINT, nullptr, &old);
-        // A command started in the background by a script ignores Ctrl-C: so do we.
-        m_bWatch = old.sa_handler != SIG_IGN;
-        if (!m_bWatch) return;
-        sigemptyset(&m_set);
-        sigaddset(&m_set, SIGINT);
-        ::pthread_sigmask(SIG_BLOCK, &m_set, &m_old);
-    }
-    ~CInterrupts() {
-        if (m_bWatch) ::pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
-    }
-    // Waits up to nMs; true when Ctrl-C was pressed.
-    bool Wait(int nMs) {
-        if (!m_bWatch) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(nMs));
-            return false;
-        }
-        const timespec ts{0, static_cast<long>(nMs) * 1000000L};
-        return ::sigtimedwait(&m_set, nullptr, &ts) == SIGINT;
-    }
-
-private:
-    bool m_bWatch = false;
-    sigset_t m_set{};
-    sigset_t m_old{};
-};
 
 // The table's word for how a unit ended.
 std::string ResultName(const SSlot& slot) {
@@ -438,7 +405,9 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
     }
     bool bReportFailed = false;
 
-    CInterrupts interrupts;
+    CInterrupts interrupts({}, [] {
+        Line("velorctl: interrupted again: ending now, units still running are left as they are");
+    });
     std::set<std::string> busyLinks;
     size_t nRunning = 0, nDone = 0, nFailed = 0;
     nDone = static_cast<size_t>(std::count_if(
@@ -507,12 +476,8 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
                 progress();
             }
         }
-        if (interrupts.Wait(20)) {
-            if (bInterrupted) {
-                Line("velorctl: interrupted again: ending now, units still running are left "
-                     "as they are");
-                std::_Exit(EXIT_INTERRUPTED);
-            }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (interrupts.Stopped() && !bInterrupted) {
             bInterrupted = true;
             Line("velorctl: interrupted: no more units are started; the " +
                  std::to_string(nRunning) +
