@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "BenchRow.h"
-#include "cli/ScanProbe.h"
+#include "discovery/SerialScan.h"
 #include "platform/TimeConstants.h"
 #include "sim/SimUnit.h"
 
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
         if (bUnit) break;
     }
 
-    const double dTimeout = TimeConstants().m_nRecvMs / 1000.0;
+    const double dTimeout = TimeConstants().m_nScanWaitMs / 1000.0;
     bench::SRow udp("velorctl scan udp /24 with 3 units / one unit's time-out", "x");
     udp.m_eTarget = bench::ETarget::AtMost;
     udp.m_dTarget = 1.2;

@@ -111,7 +111,7 @@ TEST(ScanSerialTest, AUnitAnsweringEverywhereIsOneUnitAndAnOverlongAnswerNone) {
     plan.m_bAll = true;
     SScanTally tally;
     std::string strError;
-    auto hits = ScanSerial(plan, tally, strError);
+    auto hits = ScanSerial(plan, {}, tally, strError);
     ASSERT_TRUE(hits.has_value()) << strError;
     ASSERT_EQ(hits->size(), 1u);
     EXPECT_EQ((*hits)[0].m_nBaud, 115200);
@@ -130,7 +130,7 @@ TEST(ScanSerialTest, AUnitAnsweringEverywhereIsOneUnitAndAnOverlongAnswerNone) {
     plan.m_settings = {{115200, 'e'}};
     plan.m_addrs = {3};
     tally = {};
-    hits = ScanSerial(plan, tally, strError);
+    hits = ScanSerial(plan, {}, tally, strError);
     ASSERT_TRUE(hits.has_value()) << strError;
     EXPECT_TRUE(hits->empty());
     ASSERT_EQ(tally.m_notes.size(), 1u);
