@@ -27,9 +27,9 @@ struct SUdpScanPlan {
 // to them unless asked.
 void LocalNetworkEdges(std::vector<uint32_t>& networks, std::vector<uint32_t>& broadcasts);
 
-// Addresses asked a second when the plan names no rate: a /16 in about half a
-// minute, about 100 kB/s of requests.
-constexpr unsigned DEFAULT_UDP_RATE = 2000;
+// Addresses asked a second when the plan names no rate: a /20 in well under a second
+// and a /16 in 11 s, about 300 kB/s of requests (2.4 Mbit/s).
+constexpr unsigned DEFAULT_UDP_RATE = 6000;
 
 // The rate a scan of the plan runs at: the plan's (or the default), kept lower where
 // the range lies on a local Ethernet link, so that the addresses being resolved fit
