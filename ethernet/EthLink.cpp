@@ -271,25 +271,20 @@ bool CEthLink::ResetUnit() {
 // --- firmware download ----------------------------------------------------------------
 
 CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
-    // The whole file is read and checked before anything goes to the unit. Its blocks
-    // are kept, so that the exchanges that follow wait for nothing but the unit.
-    CImageReader reader;
-    std::vector<uint8_t> abBlocks;
-    std::vector<size_t> anBlockLen;
-    const int nRead = reader.Run(strPath, [&](const uint8_t* pBlock, size_t nLen) {
-        abBlocks.insert(abBlocks.end(), pBlock, pBlock + nLen);
-        anBlockLen.push_back(nLen);
-        return 0;
-    });
-    if (nRead == CImageReader::ERR_OPEN) {
+    auto pImage = m_pHost->Prompts().ImageInMemory();
+    if (!pImage || pImage->m_strPath != strPath) pImage = ReadImage(strPath);
+    return LoadImage(*pImage);
+}
+
+CEthLink::EFlash CEthLink::LoadImage(const CLoadImage& image) {
+    // The whole file was read and checked before anything goes to the unit, so that
+    // the exchanges that follow wait for nothing but the unit.
+    const CImageCheck& check = image.m_check;
+    if (check.m_nResult == CImageReader::ERR_OPEN) {
         Show(txt::FILE_OPEN);
         return EFlash::FileNotOpened;
     }
-    if (nRead != CImageReader::OK) {
-        CImageCheck check;
-        check.m_nResult = nRead;
-        check.m_nLine = reader.ErrorLine();
-        check.m_strReason = reader.ErrorReason();
+    if (check.m_nResult != CImageReader::OK) {
         Show(check.FormatErrorMessage());
         return EFlash::InvalidImage;
     }
@@ -304,20 +299,21 @@ CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
     m_pFrame[frame::OFS_ADDR] = m_nFlashAddr;
     if (!Poll()) return EFlash::NotStarted;
 
-    size_t nDone = 0;
-    for (const size_t nLen : anBlockLen) {
-        if (!SendBlock(frame::CMD_LOAD, static_cast<uint32_t>(nLen + 2), abBlocks.data() + nDone))
-            return EFlash::Interrupted;
-        nDone += nLen;
-        m_pHost->Prompts().Progress(nDone, abBlocks.size());
-    }
+    m_pHost->Prompts().LoadStep(false);
+    const int nSent = image.Send(
+        [&](const uint8_t* pBlock, size_t nLen) {
+            return SendBlock(frame::CMD_LOAD, static_cast<uint32_t>(nLen + 2), pBlock) ? 0 : 1;
+        },
+        [&](uint64_t nDone, uint64_t nTotal) { m_pHost->Prompts().Progress(nDone, nTotal); });
+    if (nSent != 0) return EFlash::Interrupted;
 
     ClearFrame();
     m_pFrame[frame::OFS_ADDR] = m_nFlashAddr;
     if (!SendOnly(frame::CMD_LOAD, static_cast<uint32_t>(2 + loadblock::LOAD_HEADER),
                   loadblock::END_OF_LOAD))
         return EFlash::Interrupted;
-    return VerifyFlash(reader.CheckWord());
+    m_pHost->Prompts().LoadStep(true);
+    return VerifyFlash(check.m_nCheckWord);
 }
 
 void CEthLink::Drain() {
