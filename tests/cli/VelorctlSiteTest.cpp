@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -237,6 +238,15 @@ TEST_F(VelorctlSiteTest, DryRunOfAGoodAndABadImage) {
     EXPECT_EQ(run.nExit, 4);
     EXPECT_NE(run.strErr.find("image file error at line 2"), std::string::npos) << run.strErr;
     EXPECT_EQ(Run({"flash", "--dry-run", m_strDir + "none.s19"}).nExit, 4);
+    // A device or a FIFO is no image: refused before it is read, never waited on.
+    const std::string strFifo = m_strDir + "fifo.s19";
+    std::remove(strFifo.c_str());
+    ASSERT_EQ(::mkfifo(strFifo.c_str(), 0600), 0);
+    for (const std::string& strPath : {std::string("/dev/zero"), strFifo}) {
+        run = Run({"flash", "--dry-run", strPath});
+        EXPECT_EQ(run.nExit, 4);
+        EXPECT_NE(run.strErr.find("not a regular file"), std::string::npos) << run.strErr;
+    }
 }
 
 namespace {
