@@ -21,6 +21,7 @@
 
 #include "cli/Campaign.h"
 #include "firmware/ImageReader.h"
+#include "platform/OpenFileLimit.h"
 #include "platform/OutsideFile.h"
 #include "platform/SerialDevice.h"
 #include "platform/WinThread.h"
@@ -543,6 +544,9 @@ int CFleetRun::Check() {
         if (bUsed && !m_notes.SwitchesNotice(eLink))
             return m_notes.UsageRefused() ? EXIT_USAGE : EXIT_REFUSED;
     }
+    const size_t nLimit =
+        m_nParallel ? std::min<size_t>(m_nParallel, FLEET_MAX_PARALLEL) : FLEET_MAX_PARALLEL;
+    RaiseOpenFileLimit(std::min(nLimit, m_units.size())); // a socket or a port a unit
     std::string strNote;
     if (!m_cmd.m_strReport.empty() && !m_report.Open(m_cmd.m_strReport, strError, strNote)) {
         m_notes.Note(strError);
