@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -40,6 +41,10 @@ public:
     bool ChooseImageFile(std::string& strPath) override;
     void PortOpenFailed(const std::string& strDevice, int nError) override;
     void Progress(uint64_t nDone, uint64_t nTotal) override;
+    std::shared_ptr<const CLoadImage> ImageInMemory() override { return m_pImage; }
+    void LoadStep(bool bEnded) override {
+        if (m_fnLoadStep) m_fnLoadStep(bEnded);
+    }
 
     EMode Mode() const { return m_eMode; }
 
@@ -72,8 +77,10 @@ public:
     bool m_bWriteConfirmed = false; // the configuration dialog was answered OK
     bool m_bResetAsked = false;     // "Update Successful" was shown
 
-    // With --fleet the image is checked once for every unit.
-    std::optional<CImageCheck> m_imageChecked;
+    // The image, read and checked once; with --fleet, once for every unit.
+    std::shared_ptr<const CLoadImage> m_pImage;
+    // With --fleet --report: told before the first load block and after the last.
+    std::function<void(bool bEnded)> m_fnLoadStep;
 
     // Totals for the progress display (from the image check).
     size_t m_nTotalBlocks = 0;

@@ -157,10 +157,10 @@ int Failed(const SLinkOptions& link, CCliPrompts& prompts, EJobResult eResult) {
 // The whole image is checked before anything is sent, by a download and a dry run
 // alike; false with the note a flash shows.
 bool CheckImage(CCliPrompts& prompts, CImageCheck& check) {
-    check = ValidateImage(prompts.m_strImagePath);
+    if (!prompts.m_pImage) prompts.m_pImage = ReadImage(prompts.m_strImagePath);
+    check = prompts.m_pImage->m_check;
     if (check.Ok()) return true;
-    prompts.Note(check.m_nResult == CImageReader::ERR_OPEN ? "cannot open " + prompts.m_strImagePath
-                                                           : check.FormatErrorMessage());
+    prompts.Note(ImageProblem(check));
     return false;
 }
 
@@ -333,10 +333,7 @@ int RunReset(const SLinkOptions& link, CCliPrompts& prompts) {
 
 int RunFlash(const SLinkOptions& link, CCliPrompts& prompts) {
     CImageCheck check;
-    if (prompts.m_imageChecked)
-        check = *prompts.m_imageChecked;
-    else if (!CheckImage(prompts, check))
-        return Ended(prompts, EJobResult::ImageError);
+    if (!CheckImage(prompts, check)) return Ended(prompts, EJobResult::ImageError);
     prompts.m_nTotalBlocks = check.m_nBlocks;
     prompts.m_nTotalBytes = check.m_nBytes;
     const auto start = std::chrono::steady_clock::now();
@@ -390,11 +387,10 @@ int RunFlash(const SLinkOptions& link, CCliPrompts& prompts) {
 int RunFlashDryRun(const SLinkOptions& link, CCliPrompts& prompts) {
     CImageCheck check;
     if (!CheckImage(prompts, check)) return EXIT_IMAGE;
-    // The blocks once more, for their addresses: the same reader a download uses.
+    // The blocks a download sends, for their addresses.
     std::vector<std::pair<uint32_t, uint32_t>> ranges; // [first, last]
     uint64_t nLineBytes = 0;
-    CImageReader reader;
-    const int nRead = reader.Run(prompts.m_strImagePath, [&](const uint8_t* pBlock, size_t nLen) {
+    prompts.m_pImage->Send([&](const uint8_t* pBlock, size_t nLen) {
         // A load request (frame around the block) and its empty reply.
         nLineBytes += nLen + 2 + 6 + frame::HEADER_LEN;
         const size_t k = nLen - loadblock::LOAD_HEADER;
@@ -403,10 +399,6 @@ int RunFlashDryRun(const SLinkOptions& link, CCliPrompts& prompts) {
         ranges.emplace_back(nFirst, static_cast<uint32_t>(nFirst + k - 1));
         return 0;
     });
-    if (nRead != CImageReader::OK) { // changed since the check
-        prompts.Note("the image changed while it was read; run the dry run again");
-        return EXIT_IMAGE;
-    }
     // The end-of-load block; the unit restarts without answering it.
     nLineBytes += loadblock::LOAD_HEADER + 2 + 6;
     std::sort(ranges.begin(), ranges.end());
@@ -442,6 +434,11 @@ int RunFlashDryRun(const SLinkOptions& link, CCliPrompts& prompts) {
     }
     Print(link, j);
     return EXIT_OK;
+}
+
+std::string ImageProblem(const CImageCheck& check) {
+    return check.m_nResult == CImageReader::ERR_OPEN ? "cannot read the image " + check.m_strReason
+                                                     : check.FormatErrorMessage();
 }
 
 int RunCommand(const SLinkOptions& link, CCliPrompts& prompts) {

@@ -36,6 +36,8 @@ int RunFlash(const SLinkOptions& link, CCliPrompts& prompts);
 // flash --dry-run: checks the image and tells what a flash would send and how long it
 // would take on the link's line; nothing is opened.
 int RunFlashDryRun(const SLinkOptions& link, CCliPrompts& prompts);
+// What a command shows when the image cannot be read or is not one.
+std::string ImageProblem(const CImageCheck& check);
 // The command the prompts' mode names.
 int RunCommand(const SLinkOptions& link, CCliPrompts& prompts);
 // A captured JSON object as the aligned lines a command prints, each after strPrefix.

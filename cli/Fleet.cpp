@@ -11,7 +11,6 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -25,6 +24,7 @@
 #include "cli/Output.h"
 #include "firmware/ImageReader.h"
 #include "platform/OpenFileLimit.h"
+#include "platform/OutsideFile.h"
 #include "platform/SerialDevice.h"
 #include "platform/WinThread.h"
 #include "serial/SerlComm.h"
@@ -37,7 +37,6 @@ using Clock = std::chrono::steady_clock;
 
 // A site is dozens of units, not thousands; a file this long is a mistake.
 constexpr size_t MAX_UNITS = 4096;
-constexpr size_t MAX_FILE_BYTES = 4 << 20;
 
 std::string Trim(const std::string& str) {
     const size_t nFirst = str.find_first_not_of(" \t\r");
@@ -89,6 +88,9 @@ bool TakeUnit(const std::vector<std::string>& header, const std::vector<std::str
             strWhy = "udp: wants a dotted IPv4 address and an optional port 1..65535";
             return false;
         }
+        NetParams dotted; // 10.0.0.010 and 10.0.0.10 are one host
+        dotted.SetDottedAt(0, link.m_strHost);
+        link.m_strHost = dotted.DottedAt(0);
         unit.m_strLinkKey = "udp:" + link.m_strHost + ":" + std::to_string(link.m_nUdpPort);
         if (!strBaud.empty() || !strParity.empty()) {
             strWhy = "line-baud and line-parity are for serial units";
@@ -120,9 +122,9 @@ bool TakeUnit(const std::vector<std::string>& header, const std::vector<std::str
         }
         if (!strParity.empty()) link.m_strParity = strParity;
     } else {
-        strWhy = strTarget.empty()
-                     ? "no target"
-                     : "target '" + strTarget + "' is not udp:HOST[:PORT] or serial:PORT";
+        strWhy = strTarget.empty() ? "no target"
+                                   : "target '" + outside::Printable(strTarget) +
+                                         "' is not udp:HOST[:PORT] or serial:PORT";
         return false;
     }
     unsigned long nAddr = 0;
@@ -132,6 +134,8 @@ bool TakeUnit(const std::vector<std::string>& header, const std::vector<std::str
     }
     (link.m_bUdp ? link.m_nCommAddr : link.m_nUnitAddr) = static_cast<unsigned>(nAddr);
     unit.m_strName = strTarget + (strAddr.empty() ? "" : "@" + strAddr);
+    unit.m_strKey = (link.m_bUdp ? "" : "serial:") + unit.m_strLinkKey +
+                    (nAddr ? "@" + std::to_string(nAddr) : "");
     CFieldEdits check;
     return check.Parse(unit.m_fields, strWhy);
 }
@@ -150,6 +154,12 @@ struct SSlot {
     double m_dSeconds = 0;
     std::string m_strOutput;
     std::atomic<uint64_t> m_nBytesDone{0};
+    // Set before the unit starts: its campaign identity, flash --if-needed for it (a
+    // resumed unit whose load had begun is flashed in full), and its load steps.
+    nlohmann::ordered_json m_identity;
+    bool m_bIfNeeded = false;
+    std::function<void(bool bEnded)> m_fnLoadStep;
+    std::string m_strCaught; // what the unit's command threw, when it did
 };
 
 // One unit's command on a thread of its own, with its own prompts and job host.
@@ -163,9 +173,10 @@ public:
         prompts.m_strPrefix = unit.m_strName + ": ";
         prompts.m_bYes = true; // confirmed once for the whole file
         prompts.m_bReset = m_pCmd->m_bReset;
-        prompts.m_bIfNeeded = m_pCmd->m_bIfNeeded;
+        prompts.m_bIfNeeded = m_pSlot->m_bIfNeeded;
         prompts.m_strImagePath = m_pCmd->m_strImagePath;
-        if (m_pCmd->m_eMode == CCliPrompts::EMode::Flash) prompts.m_imageChecked = m_pCmd->m_image;
+        if (m_pCmd->m_eMode == CCliPrompts::EMode::Flash) prompts.m_pImage = m_pCmd->m_pImage;
+        prompts.m_fnLoadStep = m_pSlot->m_fnLoadStep;
         SSlot* pSlot = m_pSlot;
         prompts.m_fnBytesDone = [pSlot](uint64_t n) { pSlot->m_nBytesDone = n; };
         SLinkOptions link = unit.m_link;
@@ -179,7 +190,13 @@ public:
                 strError);
             prompts.m_edits.MarkFromFile(FromFileOnly(unit));
         }
-        m_pSlot->m_nExit = RunCommand(link, prompts);
+        // Nothing one unit throws may end the others' jobs mid-image.
+        try {
+            m_pSlot->m_nExit = RunCommand(link, prompts);
+        } catch (const std::exception& e) {
+            m_pSlot->m_strCaught = e.what();
+            m_pSlot->m_nExit = std::max(m_pSlot->m_nExit, static_cast<int>(EXIT_COMM));
+        }
         m_pSlot->m_eResult = prompts.m_eResult;
         m_pSlot->m_strOutcome = prompts.m_strOutcome;
         m_pSlot->m_nCheckBefore = prompts.m_nCheckBefore;
@@ -258,255 +275,399 @@ std::string CountsLine(CCliPrompts::EMode eMode, const json& jUnits) {
 bool ReadFleetFile(const std::string& strPath, std::vector<SFleetUnit>& units,
                    std::string& strError) {
     units.clear();
-    std::ifstream in(strPath, std::ios::binary);
-    if (!in.is_open()) {
-        strError = "cannot open " + strPath;
+    const outside::SFileText file = outside::ReadFile(strPath, FLEET_MAX_FILE_BYTES);
+    if (!file.Ok()) {
+        strError = file.m_strError;
         return false;
     }
+    return ParseFleetText(strPath, file.m_strText, units, strError);
+}
+
+namespace {
+
+// The header's cells into columns; false with the reason.
+bool TakeHeader(std::vector<std::string> cells, std::vector<std::string>& header,
+                std::string& strWhy) {
+    // A spreadsheet saves empty cells after the last column it was given.
+    while (!cells.empty() && cells.back().empty())
+        cells.pop_back();
+    std::set<std::string> columns;
+    for (const auto& strColumn : cells) {
+        if (strColumn != "target" && strColumn != "addr" && strColumn != "line-baud" &&
+            strColumn != "line-parity" && !IsFieldName(strColumn)) {
+            strWhy = "unknown column '" + outside::Printable(strColumn) + "'";
+            return false;
+        }
+        if (!columns.insert(strColumn).second) {
+            strWhy = "column '" + strColumn + "' named twice";
+            return false;
+        }
+    }
+    if (!columns.count("target")) {
+        strWhy = "the header names no 'target' column";
+        return false;
+    }
+    header = std::move(cells);
+    return true;
+}
+
+} // namespace
+
+bool ParseFleetText(const std::string& strPath, const std::string& strText,
+                    std::vector<SFleetUnit>& units, std::string& strError) {
+    units.clear();
+    const std::string strName = outside::Printable(strPath);
+    // "CSV UTF-8" from a spreadsheet starts with a byte-order mark.
+    const bool bMark = strText.rfind("\xEF\xBB\xBF", 0) == 0;
+    const auto lines = outside::SplitLines(bMark ? strText.substr(3) : strText);
     std::vector<std::string> header;
-    std::map<std::string, size_t> seen; // unit name -> line
-    std::string strLine;
-    size_t nLine = 0, nBytes = 0;
-    while (std::getline(in, strLine)) {
-        ++nLine;
-        nBytes += strLine.size() + 1;
-        const std::string strWhere = strPath + ":" + std::to_string(nLine) + ": ";
-        if (nBytes > MAX_FILE_BYTES || units.size() >= MAX_UNITS) {
+    std::map<std::string, size_t> seen; // unit key -> line
+    for (size_t nLine = 1; nLine <= lines.size(); ++nLine) {
+        const std::string& strLine = lines[nLine - 1];
+        const std::string strWhere = strName + ":" + std::to_string(nLine) + ": ";
+        if (units.size() >= MAX_UNITS) {
             strError = strWhere + "too many units for one run";
             return false;
         }
         const std::string strTrimmed = Trim(strLine);
         if (strTrimmed.empty() || strTrimmed[0] == '#') continue;
         std::vector<std::string> cells = SplitCells(strLine);
+        std::string strWhy;
         if (header.empty()) {
-            std::set<std::string> columns;
-            for (const auto& strColumn : cells) {
-                if (strColumn != "target" && strColumn != "addr" && strColumn != "line-baud" &&
-                    strColumn != "line-parity" && !IsFieldName(strColumn)) {
-                    strError = strWhere + "unknown column '" + ShownArgument(strColumn) + "'";
-                    return false;
-                }
-                if (!columns.insert(strColumn).second) {
-                    strError = strWhere + "column '" + strColumn + "' named twice";
-                    return false;
-                }
-            }
-            if (!columns.count("target")) {
-                strError = strWhere + "the header names no 'target' column";
+            if (!TakeHeader(cells, header, strWhy)) {
+                strError = strWhere + strWhy;
                 return false;
             }
-            header = cells;
             continue;
         }
+        while (cells.size() > header.size() && cells.back().empty())
+            cells.pop_back();
         if (cells.size() > header.size()) {
             strError = strWhere + "more cells than the header names";
             return false;
         }
         SFleetUnit unit;
         unit.m_nLine = nLine;
-        std::string strWhy;
         if (!TakeUnit(header, cells, unit, strWhy)) {
-            strError = strWhere + strWhy;
+            strError = strWhere + outside::Printable(strWhy);
             return false;
         }
-        if (auto [it, bNew] = seen.emplace(unit.m_strName, nLine); !bNew) {
-            strError =
-                strWhere + unit.m_strName + " is already on line " + std::to_string(it->second);
+        if (auto [it, bNew] = seen.emplace(unit.m_strKey, nLine); !bNew) {
+            strError = strWhere + outside::Printable(unit.m_strName) + " is already on line " +
+                       std::to_string(it->second);
             return false;
         }
         units.push_back(std::move(unit));
     }
     if (units.empty()) {
-        strError = strPath + ": no units";
+        strError = strName + ": no units";
         return false;
     }
     return true;
 }
 
-int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) {
-    std::vector<SFleetUnit> units;
-    std::string strError;
-    CCliPrompts notes(cmd.m_eMode);
-    if (!ReadFleetFile(strPath, units, strError)) {
-        notes.Note(strError);
-        return EXIT_USAGE;
+namespace {
+
+// One fleet run in its steps: everything checked before any unit, the units a report
+// holds as done left out, the rest scheduled, the table, and the end.
+class CFleetRun {
+public:
+    CFleetRun(const std::string& strPath, unsigned nParallel, SFleetCommand cmd)
+        : m_strPath(strPath), m_nParallel(nParallel), m_cmd(std::move(cmd)),
+          m_notes(m_cmd.m_eMode) {}
+
+    int Run() {
+        if (const int nExit = Check()) return nExit;
+        SkipResumed();
+        Schedule();
+        Table();
+        return Finish();
     }
-    // Everything that can be checked is checked before the first unit is touched.
-    const bool bWrite = cmd.m_eMode == CCliPrompts::EMode::Write;
-    for (const auto& unit : units) {
+
+private:
+    int Check();
+    bool CheckFields();
+    bool ReadReports();
+    void SkipResumed();
+    void Schedule();
+    void Reap();
+    bool StartWaiting();
+    void Progress();
+    void WatchProgress();
+    void Table();
+    int Finish();
+    void ReportStep(SSlot& slot, const std::string& strResult, const json& details);
+
+    std::string m_strPath;
+    unsigned m_nParallel;
+    SFleetCommand m_cmd;
+    CCliPrompts m_notes;
+    std::vector<SFleetUnit> m_units;
+    std::vector<SSlot> m_slots;
+    CCampaignReport m_report;
+    SReportContents m_resumed;
+    std::string m_strSalt;
+    uint64_t m_nImageBytes = 0; // all units together
+    std::atomic<bool> m_bReportFailed{false};
+    std::set<std::string> m_busyLinks;
+    size_t m_nRunning = 0, m_nDone = 0, m_nFailed = 0;
+    bool m_bInterrupted = false;
+    int m_nLastTenth = 0;
+    int m_nWorst = EXIT_OK;
+    std::string m_strUntouched;
+};
+
+bool CFleetRun::CheckFields() {
+    const bool bWrite = m_cmd.m_eMode == CCliPrompts::EMode::Write;
+    std::string strError;
+    for (const auto& unit : m_units) {
         if (!bWrite && !unit.m_fields.empty()) {
-            notes.Note(strPath + ": the field columns are for write; this command ignores them");
+            m_notes.Note(m_strPath +
+                         ": the field columns are for write; this command ignores them");
             break;
         }
         if (!bWrite) continue;
         const auto merged =
-            MergeAssignments({cmd.m_fileAssignments, cmd.m_assignments, unit.m_fields});
+            MergeAssignments({m_cmd.m_fileAssignments, m_cmd.m_assignments, unit.m_fields});
         CFieldEdits edits;
         if (merged.empty() || !edits.Parse(merged, strError)) {
-            notes.Note(strPath + ":" + std::to_string(unit.m_nLine) + ": " +
-                       (merged.empty() ? "nothing to write for " + unit.m_strName : strError));
-            return EXIT_USAGE;
+            m_notes.Note(m_strPath + ":" + std::to_string(unit.m_nLine) + ": " +
+                         (merged.empty() ? "nothing to write for " + unit.m_strName : strError));
+            return false;
         }
     }
-    uint64_t nImageBytes = 0; // all units together
-    if (cmd.m_eMode == CCliPrompts::EMode::Flash) {
-        cmd.m_image = ValidateImage(cmd.m_strImagePath);
-        const CImageCheck& check = cmd.m_image;
-        nImageBytes = static_cast<uint64_t>(check.m_nBytes) * units.size();
+    return true;
+}
+
+// A report goes on where it stands only when it is of this campaign; the salt of
+// its key hashes is the one it was begun with.
+bool CFleetRun::ReadReports() {
+    std::string strError;
+    SReportContents other;
+    for (const std::string* pPath : {&m_cmd.m_strResume, &m_cmd.m_strReport}) {
+        if (pPath->empty() || (pPath == &m_cmd.m_strReport && *pPath == m_cmd.m_strResume))
+            continue;
+        SReportContents& contents = pPath == &m_cmd.m_strResume ? m_resumed : other;
+        if (!CCampaignReport::Read(*pPath, pPath == &m_cmd.m_strReport, contents, strError)) {
+            m_notes.Note(strError);
+            return false;
+        }
+        if (contents.m_bTornTail && pPath == &m_cmd.m_strResume)
+            m_notes.Note(outside::Printable(*pPath) +
+                         ": its last line was cut short; that unit's step counts as not done");
+        if (m_strSalt.empty()) m_strSalt = contents.m_strSalt;
+    }
+    if (m_strSalt.empty()) m_strSalt = NewCampaignSalt();
+    std::map<std::string, const SFleetUnit*> byKey;
+    for (const auto& unit : m_units)
+        byKey[unit.m_strKey] = &unit;
+    for (const SReportContents* pContents : {&m_resumed, &other}) {
+        for (const auto& line : pContents->m_lines) {
+            const auto it = byKey.find(line.m_strTarget);
+            const json identity = CampaignIdentity(
+                m_cmd, it == byKey.end() ? std::vector<std::string>{} : it->second->m_fields,
+                m_strSalt);
+            const std::string strDiff =
+                CampaignDifference(line.m_json, identity, it != byKey.end());
+            if (!strDiff.empty()) {
+                m_notes.Note(outside::Printable(pContents == &m_resumed ? m_cmd.m_strResume
+                                                                        : m_cmd.m_strReport) +
+                             ":" + std::to_string(line.m_nLine) + ": " + strDiff);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Everything that can be checked is checked before the first unit is touched.
+int CFleetRun::Check() {
+    std::string strError;
+    if (!ReadFleetFile(m_strPath, m_units, strError)) {
+        m_notes.Note(strError);
+        return EXIT_USAGE;
+    }
+    if (!CheckFields()) return EXIT_USAGE;
+    if (m_cmd.m_eMode == CCliPrompts::EMode::Flash) {
+        m_cmd.m_pImage = ReadImage(m_cmd.m_strImagePath);
+        const CImageCheck& check = m_cmd.m_pImage->m_check;
+        m_nImageBytes = static_cast<uint64_t>(check.m_nBytes) * m_units.size();
         if (!check.Ok()) {
-            notes.Note(check.m_nResult == CImageReader::ERR_OPEN
-                           ? "cannot open " + cmd.m_strImagePath
-                           : check.FormatErrorMessage());
+            m_notes.Note(ImageProblem(check));
             return EXIT_IMAGE;
         }
     }
-    // A report goes on where it stands only when it is of this campaign.
-    const auto identity = CampaignIdentity(cmd);
-    CCampaignReport report;
-    std::map<std::string, std::string> lastResults;
-    if (!cmd.m_strResume.empty()) {
-        if (!CCampaignReport::Read(cmd.m_strResume, identity, false, lastResults, strError)) {
-            notes.Note(strError);
-            return EXIT_USAGE;
-        }
-    }
-    if (!cmd.m_strReport.empty()) {
-        std::map<std::string, std::string> other;
-        if (cmd.m_strReport != cmd.m_strResume &&
-            !CCampaignReport::Read(cmd.m_strReport, identity, true, other, strError)) {
-            notes.Note(strError);
-            return EXIT_USAGE;
-        }
-    }
+    if (!ReadReports()) return EXIT_USAGE;
     // One "Check Switches" notice for each kind of link in the file.
-    notes.m_bYes = cmd.m_bYes;
+    m_notes.m_bYes = m_cmd.m_bYes;
     for (const ELink eLink : {ELink::Ethernet, ELink::Serial}) {
-        const bool bUsed = std::any_of(units.begin(), units.end(), [&](const SFleetUnit& u) {
+        const bool bUsed = std::any_of(m_units.begin(), m_units.end(), [&](const SFleetUnit& u) {
             return u.m_link.m_bUdp == (eLink == ELink::Ethernet);
         });
-        if (bUsed && !notes.SwitchesNotice(eLink))
-            return notes.UsageRefused() ? EXIT_USAGE : EXIT_REFUSED;
+        if (bUsed && !m_notes.SwitchesNotice(eLink))
+            return m_notes.UsageRefused() ? EXIT_USAGE : EXIT_REFUSED;
     }
-
     const size_t nLimit =
-        nParallel ? std::min<size_t>(nParallel, FLEET_MAX_PARALLEL) : FLEET_MAX_PARALLEL;
-    RaiseOpenFileLimit(std::min(nLimit, units.size())); // a socket or a port a unit
-    std::vector<SSlot> slots(units.size());
-    for (size_t i = 0; i < units.size(); ++i)
-        slots[i].m_pUnit = &units[i];
-
-    if (!cmd.m_strReport.empty() && !report.Open(cmd.m_strReport, strError)) {
-        notes.Note(strError);
+        m_nParallel ? std::min<size_t>(m_nParallel, FLEET_MAX_PARALLEL) : FLEET_MAX_PARALLEL;
+    RaiseOpenFileLimit(std::min(nLimit, m_units.size())); // a socket or a port a unit
+    std::string strNote;
+    if (!m_cmd.m_strReport.empty() && !m_report.Open(m_cmd.m_strReport, strError, strNote)) {
+        m_notes.Note(strError);
         return EXIT_USAGE;
     }
-    for (auto& slot : slots) {
-        const auto it = lastResults.find(slot.m_pUnit->m_strName);
-        if (it == lastResults.end() || !IsCampaignSuccess(it->second)) continue;
+    if (!strNote.empty()) m_notes.Note(strNote);
+    return EXIT_OK;
+}
+
+void CFleetRun::ReportStep(SSlot& slot, const std::string& strResult, const json& details) {
+    if (m_cmd.m_strReport.empty()) return;
+    std::string strError;
+    if (!m_report.Append(slot.m_identity, slot.m_pUnit->m_strKey, slot.m_pUnit->m_strName,
+                         strResult, strError, details)) {
+        Line("velorctl: " + strError);
+        m_bReportFailed = true;
+    }
+}
+
+// A unit whose last line is a success is left out; one whose load had begun
+// ("started") is flashed in full; one whose load ended ("loaded") gets the check,
+// and the load again when it fails.
+void CFleetRun::SkipResumed() {
+    std::map<std::string, std::string> lastResults;
+    for (const auto& line : m_resumed.m_lines)
+        lastResults[line.m_strTarget] = line.m_strResult;
+    m_slots = std::vector<SSlot>(m_units.size());
+    for (size_t i = 0; i < m_units.size(); ++i) {
+        SSlot& slot = m_slots[i];
+        slot.m_pUnit = &m_units[i];
+        slot.m_identity = CampaignIdentity(m_cmd, m_units[i].m_fields, m_strSalt);
+        slot.m_bIfNeeded = m_cmd.m_bIfNeeded;
+        slot.m_fnLoadStep = [this, &slot](bool bEnded) {
+            ReportStep(slot, bEnded ? "loaded" : "started", json::object());
+        };
+        const auto it = lastResults.find(m_units[i].m_strKey);
+        if (it == lastResults.end()) continue;
+        if (it->second == "started") slot.m_bIfNeeded = false;
+        if (it->second == "loaded") slot.m_bIfNeeded = true;
+        if (!IsCampaignSuccess(it->second)) continue;
         slot.m_eState = SSlot::EState::Done;
         slot.m_strSkipped = it->second;
+        ++m_nDone;
     }
-    bool bReportFailed = false;
+}
 
+void CFleetRun::Progress() {
+    std::string str = "fleet: " + std::to_string(m_nDone) + "/" + std::to_string(m_units.size()) +
+                      " units done, " + std::to_string(m_nFailed) + " failed";
+    if (m_nImageBytes) {
+        uint64_t nBytes = 0;
+        for (const auto& slot : m_slots)
+            nBytes += slot.m_nBytesDone;
+        str +=
+            ", " + std::to_string(nBytes) + "/" + std::to_string(m_nImageBytes) + " bytes flashed";
+    }
+    Line(str);
+}
+
+// The units that ended since the last look: their lines in the report.
+void CFleetRun::Reap() {
+    bool bChanged = false;
+    for (auto& slot : m_slots) {
+        if (slot.m_eState != SSlot::EState::Running || !slot.m_pEnded->IsSet()) continue;
+        slot.m_eState = SSlot::EState::Done;
+        --m_nRunning;
+        ++m_nDone;
+        m_nFailed += slot.m_nExit != EXIT_OK;
+        m_busyLinks.erase(slot.m_pUnit->m_strLinkKey);
+        bChanged = true;
+        if (!slot.m_strCaught.empty())
+            Line(outside::Printable(slot.m_pUnit->m_strName) +
+                 ": velorctl: its output could not be written: " +
+                 outside::Printable(slot.m_strCaught));
+        ReportStep(
+            slot, ResultName(slot),
+            ReportDetails(slot.m_nExit, slot.m_nCheckBefore, slot.m_nCheckAfter, slot.m_dSeconds));
+    }
+    if (bChanged) Progress();
+}
+
+// False when no thread could be had for a unit and none is running.
+bool CFleetRun::StartWaiting() {
+    const size_t nLimit =
+        m_nParallel ? std::min<size_t>(m_nParallel, FLEET_MAX_PARALLEL) : FLEET_MAX_PARALLEL;
+    for (auto& slot : m_slots) {
+        if (m_bInterrupted || m_nRunning >= nLimit) break;
+        if (slot.m_eState != SSlot::EState::Waiting ||
+            m_busyLinks.count(slot.m_pUnit->m_strLinkKey))
+            continue;
+        auto* pWorker = new CFleetWorker(&slot, &m_cmd);
+        slot.m_pEnded = pWorker->EndedEvent();
+        if (!pWorker->CreateThread()) {
+            delete pWorker;
+            // No thread for this unit now: it waits for one of the others to end.
+            if (m_nRunning == 0) {
+                m_notes.Note("cannot start a thread for " + slot.m_pUnit->m_strName);
+                return false;
+            }
+            break;
+        }
+        slot.m_eState = SSlot::EState::Running;
+        m_busyLinks.insert(slot.m_pUnit->m_strLinkKey);
+        ++m_nRunning;
+    }
+    return true;
+}
+
+void CFleetRun::WatchProgress() {
+    if (!m_nImageBytes) return;
+    uint64_t nBytes = 0;
+    for (const auto& slot : m_slots)
+        nBytes += slot.m_nBytesDone;
+    const int nTenth = static_cast<int>(nBytes * 10 / m_nImageBytes);
+    if (nTenth > m_nLastTenth) {
+        m_nLastTenth = nTenth;
+        Progress();
+    }
+}
+
+void CFleetRun::Schedule() {
     CInterrupts interrupts({}, [] {
         Line("velorctl: interrupted again: ending now, units still running are left as they are");
     });
-    std::set<std::string> busyLinks;
-    size_t nRunning = 0, nDone = 0, nFailed = 0;
-    nDone = static_cast<size_t>(std::count_if(
-        slots.begin(), slots.end(), [](const SSlot& slot) { return !slot.m_strSkipped.empty(); }));
-    bool bInterrupted = false;
-    int nLastTenth = 0;
-    const auto progress = [&] {
-        std::string str = "fleet: " + std::to_string(nDone) + "/" + std::to_string(units.size()) +
-                          " units done, " + std::to_string(nFailed) + " failed";
-        if (nImageBytes) {
-            uint64_t nBytes = 0;
-            for (const auto& slot : slots)
-                nBytes += slot.m_nBytesDone;
-            str += ", " + std::to_string(nBytes) + "/" + std::to_string(nImageBytes) +
-                   " bytes flashed";
-        }
-        Line(str);
-    };
     for (;;) {
-        bool bChanged = false;
-        for (auto& slot : slots) {
-            if (slot.m_eState != SSlot::EState::Running || !slot.m_pEnded->IsSet()) continue;
-            slot.m_eState = SSlot::EState::Done;
-            --nRunning;
-            ++nDone;
-            nFailed += slot.m_nExit != EXIT_OK;
-            busyLinks.erase(slot.m_pUnit->m_strLinkKey);
-            bChanged = true;
-            if (!cmd.m_strReport.empty() &&
-                !report.Append(identity, slot.m_pUnit->m_strName, ResultName(slot), slot.m_nExit,
-                               slot.m_nCheckBefore, slot.m_nCheckAfter, slot.m_dSeconds,
-                               strError)) {
-                notes.Note(strError);
-                bReportFailed = true;
-            }
-        }
-        if (bChanged) progress();
-        for (auto& slot : slots) {
-            if (bInterrupted || nRunning >= nLimit) break;
-            if (slot.m_eState != SSlot::EState::Waiting ||
-                busyLinks.count(slot.m_pUnit->m_strLinkKey))
-                continue;
-            auto* pWorker = new CFleetWorker(&slot, &cmd);
-            slot.m_pEnded = pWorker->EndedEvent();
-            if (!pWorker->CreateThread()) {
-                delete pWorker;
-                // No thread for this unit now: it waits for one of the others to end.
-                if (nRunning == 0) {
-                    notes.Note("cannot start a thread for " + slot.m_pUnit->m_strName);
-                    bInterrupted = true;
-                }
-                break;
-            }
-            slot.m_eState = SSlot::EState::Running;
-            busyLinks.insert(slot.m_pUnit->m_strLinkKey);
-            ++nRunning;
-        }
-        if (nRunning == 0) break;
-        if (nImageBytes) {
-            uint64_t nBytes = 0;
-            for (const auto& slot : slots)
-                nBytes += slot.m_nBytesDone;
-            const int nTenth = static_cast<int>(nBytes * 10 / nImageBytes);
-            if (nTenth > nLastTenth) {
-                nLastTenth = nTenth;
-                progress();
-            }
-        }
+        Reap();
+        if (!StartWaiting()) m_bInterrupted = true;
+        if (m_nRunning == 0) break;
+        WatchProgress();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (interrupts.Stopped() && !bInterrupted) {
-            bInterrupted = true;
+        if (interrupts.Stopped() && !m_bInterrupted) {
+            m_bInterrupted = true;
             Line("velorctl: interrupted: no more units are started; the " +
-                 std::to_string(nRunning) +
+                 std::to_string(m_nRunning) +
                  " running finish their job (Ctrl-C again ends at once)");
         }
     }
+}
 
-    // The table, in the file's order.
-    int nWorst = EXIT_OK;
-    std::string strUntouched;
+// The table, in the file's order.
+void CFleetRun::Table() {
     json jUnits = json::array();
     std::string strText;
     size_t nWidth = 4;
-    for (const auto& slot : slots)
-        nWidth = std::max(nWidth, slot.m_pUnit->m_strName.size());
-    for (const auto& slot : slots) {
+    for (const auto& slot : m_slots)
+        nWidth = std::max(nWidth, outside::Printable(slot.m_pUnit->m_strName).size());
+    for (const auto& slot : m_slots) {
         const std::string& strName = slot.m_pUnit->m_strName;
         json j;
         j["unit"] = strName;
         if (slot.m_eState != SSlot::EState::Done) {
-            strUntouched += (strUntouched.empty() ? "" : ", ") + strName;
+            m_strUntouched += (m_strUntouched.empty() ? "" : ", ") + outside::Printable(strName);
             j["result"] = "not-started";
             j["exit"] = nullptr;
             j["class"] = "not-started";
             j["seconds"] = 0;
         } else {
-            nWorst = std::max(nWorst, slot.m_nExit);
+            m_nWorst = std::max(m_nWorst, slot.m_nExit);
             j["result"] = ResultName(slot);
             if (!slot.m_strSkipped.empty()) j["before"] = slot.m_strSkipped;
             j["exit"] = slot.m_nExit;
@@ -515,14 +676,14 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
             if (!slot.m_strOutput.empty()) {
                 j["output"] = json::parse(slot.m_strOutput, nullptr, false);
                 // Settings and status are what the technician asked for: shown per unit.
-                if (cmd.m_eMode == CCliPrompts::EMode::Read ||
-                    cmd.m_eMode == CCliPrompts::EMode::Status)
+                if (m_cmd.m_eMode == CCliPrompts::EMode::Read ||
+                    m_cmd.m_eMode == CCliPrompts::EMode::Status)
                     strText += FormatLines(slot.m_strOutput, strName + ": ");
             }
         }
         jUnits.push_back(j);
     }
-    if (cmd.m_bJson) {
+    if (m_cmd.m_bJson) {
         COutput::Std().Out(out::JsonText(jUnits) + "\n");
     } else {
         char szHead[160];
@@ -542,17 +703,28 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
                           Seconds(j["seconds"].get<double>()).c_str());
             strText += szRow;
         }
-        strText += CountsLine(cmd.m_eMode, jUnits);
+        strText += CountsLine(m_cmd.m_eMode, jUnits);
         COutput::Std().Out(strText);
     }
-    if (bReportFailed) {
+}
+
+int CFleetRun::Finish() {
+    if (m_bReportFailed) {
         // The report is what a resumed run trusts: a gap in it is not a success.
-        notes.Note("the report " + cmd.m_strReport + " misses units; do not resume from it");
-        nWorst = std::max(nWorst, static_cast<int>(EXIT_COMM));
+        m_notes.Note("the report " + outside::Printable(m_cmd.m_strReport) +
+                     " misses units; do not resume from it");
+        m_nWorst = std::max(m_nWorst, static_cast<int>(EXIT_COMM));
     }
-    if (!strUntouched.empty()) {
-        notes.Note("interrupted: not touched: " + strUntouched);
+    if (!m_strUntouched.empty()) {
+        m_notes.Note("interrupted: not touched: " + m_strUntouched);
         return EXIT_INTERRUPTED;
     }
-    return nWorst;
+    return m_nWorst;
+}
+
+} // namespace
+
+int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) {
+    CFleetRun run(strPath, nParallel, std::move(cmd));
+    return run.Run();
 }

@@ -9,6 +9,7 @@
 // Empty cells are not given; blank lines and lines starting with # are skipped.
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@
 struct SFleetUnit {
     size_t m_nLine = 0;
     std::string m_strName; // the target, with "@addr" when an address is given
+    // The unit's one name however it is written (udp:HOST:PORT or serial:DEVICE, with
+    // "@addr" unless 0): for the duplicate check, the report and resume.
+    std::string m_strKey;
     SLinkOptions m_link;
     std::string m_strLinkKey;          // units with the same key never run at once
     std::vector<std::string> m_fields; // FIELD=VALUE of the line
@@ -26,6 +30,12 @@ struct SFleetUnit {
 // Reads and checks the whole file; false with a message naming the line.
 bool ReadFleetFile(const std::string& strPath, std::vector<SFleetUnit>& units,
                    std::string& strError);
+// The same on the file's text (strPath names it in messages).
+bool ParseFleetText(const std::string& strPath, const std::string& strText,
+                    std::vector<SFleetUnit>& units, std::string& strError);
+
+// The largest fleet file read.
+constexpr size_t FLEET_MAX_FILE_BYTES = 4u << 20;
 
 struct SFleetCommand {
     CCliPrompts::EMode m_eMode = CCliPrompts::EMode::Status;
@@ -33,7 +43,7 @@ struct SFleetCommand {
     bool m_bYes = false;
     bool m_bReset = false;
     std::string m_strImagePath;
-    CImageCheck m_image;                        // flash: checked once, before any unit
+    std::shared_ptr<const CLoadImage> m_pImage; // flash: read once, before any unit
     std::vector<std::string> m_fileAssignments; // write --from: the saved file's fields
     std::vector<std::string> m_assignments;     // write: the command line's fields
     bool m_bIfNeeded = false;                   // flash --if-needed

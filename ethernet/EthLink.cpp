@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "firmware/ImageBlocks.h"
 #include "firmware/ImageReader.h"
 #include "firmware/LoadBlock.h"
 #include "params/NetParams.h"
@@ -335,23 +334,23 @@ bool CEthLink::ResetUnit() {
 // --- firmware download ----------------------------------------------------------------
 
 CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
-    // The whole file is read and checked before anything goes to the unit. Its blocks
-    // are kept, so that the exchanges that follow wait for nothing but the unit.
-    const std::shared_ptr<const SImageBlocks> pImage = ReadImageBlocks(strPath);
-    const int nRead = pImage->m_nResult;
-    if (nRead == CImageReader::ERR_OPEN) {
+    auto pImage = m_pHost->Prompts().ImageInMemory();
+    if (!pImage || pImage->m_strPath != strPath) pImage = ReadImage(strPath);
+    return LoadImage(*pImage);
+}
+
+CEthLink::EFlash CEthLink::LoadImage(const CLoadImage& image) {
+    // The whole file was read and checked before anything goes to the unit, so that
+    // the exchanges that follow wait for nothing but the unit.
+    const CImageCheck& check = image.m_check;
+    if (check.m_nResult == CImageReader::ERR_OPEN) {
         Show(txt::FILE_OPEN);
         return EFlash::FileNotOpened;
     }
-    if (nRead != CImageReader::OK) {
-        CImageCheck check;
-        check.m_nResult = nRead;
-        check.m_nLine = pImage->m_nErrorLine;
-        check.m_strReason = pImage->m_strErrorReason;
+    if (check.m_nResult != CImageReader::OK) {
         Show(check.FormatErrorMessage());
         return EFlash::InvalidImage;
     }
-    const std::vector<uint8_t>& abBlocks = pImage->m_abBlocks;
 
     if (!m_socket.SetRecvTimeout(TimeConstants().m_nRecvMs)) {
         Show(txt::ETH_TIMEOUT);
@@ -363,20 +362,21 @@ CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
     m_pFrame[frame::OFS_ADDR] = m_nFlashAddr;
     if (!Poll()) return EFlash::NotStarted;
 
-    size_t nDone = 0;
-    for (const size_t nLen : pImage->m_anBlockLen) {
-        if (!SendBlock(frame::CMD_LOAD, static_cast<uint32_t>(nLen + 2), abBlocks.data() + nDone))
-            return EFlash::Interrupted;
-        nDone += nLen;
-        m_pHost->Prompts().Progress(nDone, abBlocks.size());
-    }
+    m_pHost->Prompts().LoadStep(false);
+    const int nSent = image.Send(
+        [&](const uint8_t* pBlock, size_t nLen) {
+            return SendBlock(frame::CMD_LOAD, static_cast<uint32_t>(nLen + 2), pBlock) ? 0 : 1;
+        },
+        [&](uint64_t nDone, uint64_t nTotal) { m_pHost->Prompts().Progress(nDone, nTotal); });
+    if (nSent != 0) return EFlash::Interrupted;
 
     ClearFrame();
     m_pFrame[frame::OFS_ADDR] = m_nFlashAddr;
     if (!SendOnly(frame::CMD_LOAD, static_cast<uint32_t>(2 + loadblock::LOAD_HEADER),
                   loadblock::END_OF_LOAD))
         return EFlash::Interrupted;
-    return VerifyFlash(pImage->m_nCheckWord);
+    m_pHost->Prompts().LoadStep(true);
+    return VerifyFlash(check.m_nCheckWord);
 }
 
 void CEthLink::Drain() {

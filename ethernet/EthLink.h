@@ -28,6 +28,8 @@
 #include "params/JobResult.h"
 #include "platform/DatagramSocket.h"
 
+struct CLoadImage;
+
 class CEthLink {
 public:
     enum class EOpen { Start, Again };    // which "Unable to get ... socket" text to use
@@ -142,6 +144,8 @@ public:
     // anything is sent: " File open error " for a file that cannot be opened, the
     // reader's format message for an invalid one. The job stops afterwards.
     EFlash LoadImage(const std::string& strPath);
+    // The same from an image read before: nothing is read from the file while sending.
+    EFlash LoadImage(const CLoadImage& image);
     // The final check after the end-of-load block: up to 9 attempts to read the
     // unit's check word and compare it with nExpected. Each attempt first drains what
     // the unit still sends, for at most TimeConstants().m_nDrainLimitMs (plus the

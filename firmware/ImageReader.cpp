@@ -1,14 +1,14 @@
 #include "firmware/ImageReader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "firmware/LoadBlock.h"
 #include "params/Texts.h"
 #include "platform/HexText.h"
+#include "platform/OutsideFile.h"
 
 namespace {
 
@@ -43,44 +43,14 @@ void CImageReader::Fail(const std::string& strReason) {
     m_strErrorReason = strReason;
 }
 
-// Decodes one line into bytes after the start character, checks the record's own
-// length and checksum, and classifies it.
-bool CImageReader::ParseLine(const std::string& strLine, SRecord& rec) {
-    rec = SRecord{};
-    if (strLine.empty()) {
-        Fail("empty line where a record should start");
-        return false;
-    }
-    const char cStart = strLine[0];
-    if (cStart != 'S' && cStart != ':') {
-        Fail("a record must start with 'S' or ':'");
-        return false;
-    }
-    size_t nPos = 1;
-    char cType = 0;
-    if (cStart == 'S') {
-        if (strLine.size() < 2) {
-            Fail("record too short");
-            return false;
-        }
-        cType = strLine[1];
-        if (cType == '7' || cType == '8' || cType == '9') {
-            rec.eKind = SRecord::END; // the rest of the line is not read
-            return true;
-        }
-        if (cType < '0' || cType > '6' || cType == '4') {
-            Fail(std::string("unknown S-record type S") + cType);
-            return false;
-        }
-        nPos = 2;
-    }
-    // The remaining characters are pairs of hex digits.
+// Decodes the hex digit pairs from nPos to the end of the line.
+bool CImageReader::HexBytes(const std::string& strLine, size_t nPos, std::vector<uint8_t>& ab) {
     const size_t nChars = strLine.size() - nPos;
     if (nChars % 2) {
         Fail("odd number of hex digits");
         return false;
     }
-    std::vector<uint8_t> ab(nChars / 2);
+    ab.resize(nChars / 2);
     for (size_t i = 0; i < ab.size(); ++i) {
         const int nHi = HexDigit(strLine[nPos + 2 * i]);
         const int nLo = HexDigit(strLine[nPos + 2 * i + 1]);
@@ -91,40 +61,61 @@ bool CImageReader::ParseLine(const std::string& strLine, SRecord& rec) {
         }
         ab[i] = static_cast<uint8_t>(nHi << 4 | nLo);
     }
+    return true;
+}
 
-    if (cStart == 'S') {
-        if (ab.empty()) {
-            Fail("record too short");
-            return false;
-        }
-        const size_t nCount = ab[0];
-        if (ab.size() != nCount + 1) {
-            Fail("record holds " + std::to_string(ab.size() - 1) +
-                 " bytes after its count, count says " + std::to_string(nCount));
-            return false;
-        }
-        const size_t nAddrLen = cType == '2' ? 3 : cType == '3' ? 4 : 2;
-        if (nCount < nAddrLen + 1) {
-            Fail("record count too small for its address");
-            return false;
-        }
-        unsigned nSum = 0;
-        for (size_t i = 0; i < nCount; ++i)
-            nSum += ab[i];
-        const uint8_t nExpected = static_cast<uint8_t>(~nSum & 0xFF);
-        if (ab[nCount] != nExpected) {
-            Fail("record checksum is " + Hex2(ab[nCount]) + ", expected " + Hex2(nExpected));
-            return false;
-        }
-        if (cType == '0' || cType == '5' || cType == '6') return true; // header or count: skipped
-        for (size_t i = 0; i < nAddrLen; ++i)
-            rec.nAddress = rec.nAddress << 8 | ab[1 + i];
-        rec.eKind = SRecord::DATA;
-        rec.abData.assign(ab.begin() + static_cast<long>(1 + nAddrLen), ab.end() - 1);
+// Motorola S-record: type, count, address (2, 3 or 4 bytes), data, checksum.
+bool CImageReader::ParseSRecord(const std::string& strLine, SRecord& rec) {
+    if (strLine.size() < 2) {
+        Fail("record too short");
+        return false;
+    }
+    const char cType = strLine[1];
+    if (cType == '7' || cType == '8' || cType == '9') {
+        rec.eKind = SRecord::END; // the rest of the line is not read
         return true;
     }
+    if (cType < '0' || cType > '6' || cType == '4') {
+        Fail(std::string("unknown S-record type S") + cType);
+        return false;
+    }
+    std::vector<uint8_t> ab;
+    if (!HexBytes(strLine, 2, ab)) return false;
+    if (ab.empty()) {
+        Fail("record too short");
+        return false;
+    }
+    const size_t nCount = ab[0];
+    if (ab.size() != nCount + 1) {
+        Fail("record holds " + std::to_string(ab.size() - 1) +
+             " bytes after its count, count says " + std::to_string(nCount));
+        return false;
+    }
+    const size_t nAddrLen = cType == '2' ? 3 : cType == '3' ? 4 : 2;
+    if (nCount < nAddrLen + 1) {
+        Fail("record count too small for its address");
+        return false;
+    }
+    unsigned nSum = 0;
+    for (size_t i = 0; i < nCount; ++i)
+        nSum += ab[i];
+    const uint8_t nExpected = static_cast<uint8_t>(~nSum & 0xFF);
+    if (ab[nCount] != nExpected) {
+        Fail("record checksum is " + Hex2(ab[nCount]) + ", expected " + Hex2(nExpected));
+        return false;
+    }
+    if (cType == '0' || cType == '5' || cType == '6') return true; // header or count: skipped
+    for (size_t i = 0; i < nAddrLen; ++i)
+        rec.nAddress = rec.nAddress << 8 | ab[1 + i];
+    rec.eKind = SRecord::DATA;
+    rec.abData.assign(ab.begin() + static_cast<long>(1 + nAddrLen), ab.end() - 1);
+    return true;
+}
 
-    // Intel HEX: length, address (2), type, data, checksum.
+// Intel HEX: length, address (2), type, data, checksum.
+bool CImageReader::ParseIntelHex(const std::string& strLine, SRecord& rec) {
+    std::vector<uint8_t> ab;
+    if (!HexBytes(strLine, 1, ab)) return false;
     if (ab.size() < 5) {
         Fail("record too short");
         return false;
@@ -176,6 +167,19 @@ bool CImageReader::ParseLine(const std::string& strLine, SRecord& rec) {
         Fail("unknown Intel HEX record type " + Hex2(nType));
         return false;
     }
+}
+
+// One line, by its start character, into a record.
+bool CImageReader::ParseLine(const std::string& strLine, SRecord& rec) {
+    rec = SRecord{};
+    if (strLine.empty()) {
+        Fail("empty line where a record should start");
+        return false;
+    }
+    if (strLine[0] == 'S') return ParseSRecord(strLine, rec);
+    if (strLine[0] == ':') return ParseIntelHex(strLine, rec);
+    Fail("a record must start with 'S' or ':'");
+    return false;
 }
 
 int CImageReader::SendBlock(const SendFn& fnSend) {
@@ -239,33 +243,55 @@ int CImageReader::PlaceRecord(const SRecord& rec, const SendFn& fnSend) {
     return OK;
 }
 
+// A data record's bytes into blocks; under a segment base the tail wraps to the
+// start of the segment.
+int CImageReader::PlaceData(SRecord& rec, const SendFn& fnSend) {
+    const uint64_t nOffset = rec.nAddress - rec.nSegmentBase;
+    if (!rec.bSegmentWrap || nOffset + rec.abData.size() <= 0x10000)
+        return PlaceRecord(rec, fnSend);
+    SRecord tail;
+    tail.eKind = SRecord::DATA;
+    tail.nAddress = rec.nSegmentBase;
+    const auto nHead = static_cast<long>(0x10000 - nOffset);
+    tail.abData.assign(rec.abData.begin() + nHead, rec.abData.end());
+    rec.abData.resize(static_cast<size_t>(nHead));
+    if (const int nResult = PlaceRecord(rec, fnSend)) return nResult;
+    return PlaceRecord(tail, fnSend);
+}
+
 int CImageReader::Run(const std::string& strPath, const SendFn& fnSend,
                       const ProgressFn& fnProgress) {
     *this = CImageReader{};
-    std::error_code ec;
-    // A folder opens as a stream on this system but is no file to read.
-    std::ifstream file;
-    if (!std::filesystem::is_directory(strPath, ec)) file.open(strPath, std::ios::binary);
-    if (!file.is_open()) {
-        m_strErrorReason = "the file cannot be opened";
+    // Bounded and never blocking: a FIFO, a device or a folder is no image.
+    const outside::SFileText file = outside::ReadFile(strPath, MAX_FILE_BYTES);
+    if (file.m_eError == outside::EReadError::LineTooLong) {
+        m_nLine = file.m_nErrorLine;
+        Fail("line longer than " + std::to_string(outside::MAX_LINE_BYTES) + " characters");
+        return ERR_FORMAT;
+    }
+    if (!file.Ok()) {
+        m_strErrorReason = file.m_strError;
         return ERR_OPEN;
     }
-    file.seekg(0, std::ios::end);
-    const auto nSize = static_cast<uint64_t>(std::max<std::streamoff>(0, file.tellg()));
-    file.seekg(0, std::ios::beg);
+    return RunText(file.m_strText, fnSend, fnProgress);
+}
 
+int CImageReader::RunText(const std::string& strText, const SendFn& fnSend,
+                          const ProgressFn& fnProgress) {
+    *this = CImageReader{};
+    const uint64_t nSize = strText.size();
+    size_t nPos = 0; // where the next line starts
     auto sendAndReport = [&](const uint8_t* pBlock, size_t nLen) {
         const int nResult = fnSend(pBlock, nLen);
-        if (nResult == 0 && fnProgress) {
-            const auto nPos = file.tellg();
-            fnProgress(nPos < 0 ? nSize : static_cast<uint64_t>(nPos), nSize);
-        }
+        if (nResult == 0 && fnProgress) fnProgress(std::min<uint64_t>(nPos, nSize), nSize);
         return nResult;
     };
-
-    std::string strLine;
     SRecord rec;
-    while (std::getline(file, strLine)) {
+    while (nPos < strText.size()) {
+        size_t nEnd = strText.find('\n', nPos);
+        if (nEnd == std::string::npos) nEnd = strText.size();
+        std::string strLine = strText.substr(nPos, nEnd - nPos);
+        nPos = nEnd + 1;
         ++m_nLine;
         if (!strLine.empty() && strLine.back() == '\r') strLine.pop_back();
         if (!ParseLine(strLine, rec)) return ERR_FORMAT;
@@ -279,24 +305,7 @@ int CImageReader::Run(const std::string& strPath, const SendFn& fnSend,
             }
             break;
         }
-        const uint64_t nOffset = rec.nAddress - rec.nSegmentBase;
-        if (rec.bSegmentWrap && nOffset + rec.abData.size() > 0x10000) {
-            // The tail wraps to the start of the segment.
-            SRecord tail;
-            tail.eKind = SRecord::DATA;
-            tail.nAddress = rec.nSegmentBase;
-            const auto nHead = static_cast<long>(0x10000 - nOffset);
-            tail.abData.assign(rec.abData.begin() + nHead, rec.abData.end());
-            rec.abData.resize(static_cast<size_t>(nHead));
-            if (const int nResult = PlaceRecord(rec, sendAndReport)) return nResult;
-            if (const int nResult = PlaceRecord(tail, sendAndReport)) return nResult;
-            continue;
-        }
-        if (const int nResult = PlaceRecord(rec, sendAndReport)) return nResult;
-    }
-    if (file.bad()) {
-        Fail("read error");
-        return ERR_FORMAT;
+        if (const int nResult = PlaceData(rec, sendAndReport)) return nResult;
     }
     if (m_nBlockLen != 0) {
         if (const int nResult = SendBlock(sendAndReport)) return nResult;
@@ -316,10 +325,11 @@ std::string CImageCheck::FormatErrorMessage() const {
     return txt::IMAGE_ERROR_PREFIX + std::to_string(m_nLine) + ": " + m_strReason;
 }
 
-CImageCheck ValidateImage(const std::string& strPath) {
-    CImageReader reader;
+namespace {
+
+CImageCheck CheckOf(const CImageReader& reader, int nResult) {
     CImageCheck check;
-    check.m_nResult = reader.Run(strPath, [](const uint8_t*, size_t) { return 0; });
+    check.m_nResult = nResult;
     check.m_nLine = reader.ErrorLine();
     check.m_strReason = reader.ErrorReason();
     check.m_nBlocks = reader.BlocksSent();
@@ -327,4 +337,38 @@ CImageCheck ValidateImage(const std::string& strPath) {
     check.m_nCheckWord = reader.CheckWord();
     check.m_bCheckWordFound = reader.CheckWordFound();
     return check;
+}
+
+} // namespace
+
+CImageCheck ValidateImage(const std::string& strPath) {
+    return ReadImage(strPath)->m_check;
+}
+
+std::shared_ptr<const CLoadImage> ReadImage(const std::string& strPath) {
+    auto pImage = std::make_shared<CLoadImage>();
+    pImage->m_strPath = strPath;
+    CImageReader reader;
+    const int nResult = reader.Run(strPath, [&](const uint8_t* pBlock, size_t nLen) {
+        pImage->m_abBlocks.insert(pImage->m_abBlocks.end(), pBlock, pBlock + nLen);
+        pImage->m_anBlockLen.push_back(nLen);
+        return 0;
+    });
+    pImage->m_check = CheckOf(reader, nResult);
+    if (nResult != CImageReader::OK) {
+        pImage->m_abBlocks.clear();
+        pImage->m_anBlockLen.clear();
+    }
+    return pImage;
+}
+
+int CLoadImage::Send(const CImageReader::SendFn& fnSend,
+                     const CImageReader::ProgressFn& fnProgress) const {
+    size_t nDone = 0;
+    for (const size_t nLen : m_anBlockLen) {
+        if (const int nResult = fnSend(m_abBlocks.data() + nDone, nLen)) return nResult;
+        nDone += nLen;
+        if (fnProgress) fnProgress(nDone, m_abBlocks.size());
+    }
+    return 0;
 }

@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 class CImageReader {
 public:
@@ -26,9 +28,16 @@ public:
     // Called after every accepted block with the file bytes read so far and the file size.
     using ProgressFn = std::function<void(uint64_t nDone, uint64_t nTotal)>;
 
-    // Reads the whole image, sending each block. Returns 0, 4 (file not opened),
-    // 5 (format error) or the send operation's code.
+    // Reads the whole image, sending each block. Returns 0, 4 (file not opened, or not
+    // a regular file, or too large), 5 (format error) or the send operation's code.
     int Run(const std::string& strPath, const SendFn& fnSend, const ProgressFn& fnProgress = {});
+    // The same on the file's text, already read.
+    int RunText(const std::string& strText, const SendFn& fnSend,
+                const ProgressFn& fnProgress = {});
+
+    // An image file larger than this is not one (a full 512 KiB image as S-records
+    // is about 1.3 MB).
+    static constexpr size_t MAX_FILE_BYTES = 16u << 20;
 
     uint16_t CheckWord() const { return m_nCheckWord; }
     bool CheckWordFound() const { return m_bCheckWordFound; }
@@ -42,6 +51,10 @@ public:
 private:
     struct SRecord;
     bool ParseLine(const std::string& strLine, SRecord& rec);
+    bool ParseSRecord(const std::string& strLine, SRecord& rec);
+    bool ParseIntelHex(const std::string& strLine, SRecord& rec);
+    bool HexBytes(const std::string& strLine, size_t nPos, std::vector<uint8_t>& ab);
+    int PlaceData(SRecord& rec, const SendFn& fnSend);
     int PlaceRecord(const SRecord& rec, const SendFn& fnSend);
     int SendBlock(const SendFn& fnSend);
     void Fail(const std::string& strReason);
@@ -86,3 +99,20 @@ struct CImageCheck {
 };
 
 CImageCheck ValidateImage(const std::string& strPath);
+
+// An image read once into memory: every unit of a run, on either link, is loaded
+// from these same blocks, so a file changed or cut short meanwhile changes nothing.
+struct CLoadImage {
+    std::string m_strPath;
+    CImageCheck m_check;
+    std::vector<uint8_t> m_abBlocks;  // the blocks back to back ...
+    std::vector<size_t> m_anBlockLen; // ... and the length of each
+
+    // Hands every block to fnSend in order, stopping at the first code that is not 0;
+    // fnProgress gets the block bytes done and their total.
+    int Send(const CImageReader::SendFn& fnSend,
+             const CImageReader::ProgressFn& fnProgress = {}) const;
+};
+
+// Reads and checks the file; the result's m_check says whether it is an image.
+std::shared_ptr<const CLoadImage> ReadImage(const std::string& strPath);

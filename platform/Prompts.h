@@ -5,10 +5,12 @@
 // answered.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 struct NetParams;
 struct ScpParams;
+struct CLoadImage;
 
 enum class ELink { Ethernet, Serial };
 
@@ -52,4 +54,12 @@ public:
 
     // Progress of a download; optional.
     virtual void Progress(uint64_t /*nDone*/, uint64_t /*nTotal*/) {}
+
+    // The image chosen, already read into memory (null: the job reads the file it
+    // was given once, itself). Several units loaded in one run share these blocks.
+    virtual std::shared_ptr<const CLoadImage> ImageInMemory() { return nullptr; }
+
+    // A download is about to send its first load block (bEnded false), or has sent
+    // its end-of-load block (true). Called on the job's thread; optional.
+    virtual void LoadStep(bool /*bEnded*/) {}
 };

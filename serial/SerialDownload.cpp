@@ -7,10 +7,20 @@
 #include "serial/FrameCodec.h"
 #include "serial/SerlComm.h"
 
+std::shared_ptr<const CLoadImage> ImageFor(IPrompts& prompts, const std::string& strPath) {
+    auto pImage = prompts.ImageInMemory();
+    if (pImage && pImage->m_strPath == strPath) return pImage;
+    return ReadImage(strPath);
+}
+
 int LoadImage(CSerlComm& link, IPrompts& prompts, const std::string& strPath) {
-    // The whole file is checked first, so that a bad image never leaves half a
-    // program in the unit.
-    const CImageCheck check = ValidateImage(strPath);
+    return LoadImage(link, prompts, *ImageFor(prompts, strPath));
+}
+
+int LoadImage(CSerlComm& link, IPrompts& prompts, const CLoadImage& image) {
+    // The whole file was checked when it was read, so that a bad image never leaves
+    // half a program in the unit.
+    const CImageCheck& check = image.m_check;
     link.SetResult(EJobResult::ImageError);
     if (check.m_nResult == CImageReader::ERR_OPEN) {
         prompts.Message(txt::FILE_OPEN);
@@ -22,36 +32,17 @@ int LoadImage(CSerlComm& link, IPrompts& prompts, const std::string& strPath) {
     }
 
     uint8_t abReply[frame::MAX_FRAME];
-    bool bSendFailed = false;
-    CImageReader reader;
-    const int nResult = reader.Run(
-        strPath,
+    prompts.LoadStep(false);
+    const int nResult = image.Send(
         [&](const uint8_t* pBlock, size_t nLen) {
-            const int nSend =
-                link.Transact(frame::CMD_LOAD, nLen + 2, pBlock, abReply, sizeof abReply);
-            bSendFailed = nSend != 0;
-            return nSend;
+            return link.Transact(frame::CMD_LOAD, nLen + 2, pBlock, abReply, sizeof abReply);
         },
         [&](uint64_t nDone, uint64_t nTotal) { prompts.Progress(nDone, nTotal); });
-
-    // A send code may equal a reader code (EIO is 5), so the flag decides.
-    if (bSendFailed) {
+    if (nResult != 0) {
         link.SetResult(nResult == frame::ERR_NO_REPLY ? EJobResult::NoAnswer
                                                       : EJobResult::CommFailure);
         prompts.Message(txt::SER_FLASH_COMM_ERROR);
         return nResult;
-    }
-    if (nResult == CImageReader::ERR_OPEN) { // gone since the check
-        prompts.Message(txt::FILE_OPEN);
-        return download::FILE_OPEN;
-    }
-    if (nResult != CImageReader::OK) { // changed since the check
-        CImageCheck changed;
-        changed.m_nResult = nResult;
-        changed.m_nLine = reader.ErrorLine();
-        changed.m_strReason = reader.ErrorReason();
-        prompts.Message(changed.FormatErrorMessage());
-        return download::FILE_FORMAT;
     }
 
     // A unit that accepted the load restarts without answering.
@@ -61,7 +52,8 @@ int LoadImage(CSerlComm& link, IPrompts& prompts, const std::string& strPath) {
         prompts.Message(txt::SER_FLASH_REJECTED);
         return download::REJECTED;
     }
-    return VerifyFlash(link, prompts, reader.CheckWord());
+    prompts.LoadStep(true);
+    return VerifyFlash(link, prompts, check.m_nCheckWord);
 }
 
 int VerifyFlash(CSerlComm& link, IPrompts& prompts, uint16_t nImageCheckWord) {

@@ -6,10 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class CSerlComm;
 class IPrompts;
+struct CLoadImage;
 
 namespace download {
 constexpr int OK = 0;
@@ -24,6 +26,11 @@ constexpr int VERIFY_TRIES = 45;
 // Loads the image at strPath into the unit. Returns one of the codes above or the
 // code of the transaction that failed; the link's Result() says how it ended.
 int LoadImage(CSerlComm& link, IPrompts& prompts, const std::string& strPath);
+// The same from an image read before: nothing is read from the file while sending.
+int LoadImage(CSerlComm& link, IPrompts& prompts, const CLoadImage& image);
+
+// The prompts' image in memory when it is of strPath, else the file read once now.
+std::shared_ptr<const CLoadImage> ImageFor(IPrompts& prompts, const std::string& strPath);
 
 // Waits for the unit to come back and compares its check word with the image's.
 // Returns 0, 2 or 6.
