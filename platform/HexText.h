@@ -20,3 +20,22 @@ inline std::string HexText(const uint8_t* p, size_t n, char cSeparator = 0,
     }
     return str;
 }
+
+// The value of one hex digit, -1 for any other character.
+inline int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Exactly 2 * n hex digits into n bytes; false (pOut partly written) otherwise.
+inline bool ParseHexText(const std::string& strText, uint8_t* pOut, size_t n) {
+    if (strText.size() != 2 * n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        const int nHi = HexDigitValue(strText[2 * i]), nLo = HexDigitValue(strText[2 * i + 1]);
+        if (nHi < 0 || nLo < 0) return false;
+        pOut[i] = static_cast<uint8_t>(nHi << 4 | nLo);
+    }
+    return true;
+}

@@ -58,8 +58,7 @@ NetParams SSimOptions::DefaultParams() {
 CSimUnit::CSimUnit(const SSimOptions& options)
     : m_faults(options.m_faults), m_params(options.m_params), m_nSerialNo(options.m_nSerialNo),
       m_bKeysEnabled(options.m_bKeysEnabled), m_bResyncOnRestart(options.m_bResyncOnRestart),
-      m_bSerialKeepsScp(options.m_bSerialKeepsScp), m_nAddr(options.m_nAddr),
-      m_memory(MEMORY_SIZE, ERASED) {
+      m_bSerialKeepsScp(options.m_bSerialKeepsScp), m_nAddr(options.m_nAddr) {
     // Power-on is a restart like any other, but not counted as one.
     Restart();
     m_nRestarts = 0;
@@ -261,11 +260,23 @@ std::optional<std::vector<uint8_t>> CSimUnit::Load(const uint8_t* pFrame) {
     if (nAddr + k > MEMORY_SIZE) return std::nullopt;
     if (k) {
         if (!m_bLoadStarted) {
-            std::fill(m_memory.begin(), m_memory.end(), ERASED);
-            std::memset(m_abPointWritten, 0, sizeof m_abPointWritten);
+            Erase();
             m_bLoadStarted = true;
         }
-        std::memcpy(m_memory.data() + nAddr, pBlock + loadblock::LOAD_HEADER, k);
+        for (uint32_t nDone = 0; nDone < k;) {
+            const uint32_t nAt = nAddr + nDone;
+            auto& pPage = m_pages[nAt / PAGE_SIZE];
+            if (!pPage) {
+                pPage = std::make_unique<Page>();
+                pPage->fill(ERASED);
+            }
+            const uint32_t nPart =
+                std::min<uint32_t>(static_cast<uint32_t>(k) - nDone, PAGE_SIZE - nAt % PAGE_SIZE);
+            std::memcpy(pPage->data() + nAt % PAGE_SIZE, pBlock + loadblock::LOAD_HEADER + nDone,
+                        nPart);
+            nDone += nPart;
+        }
+        m_bViewStale = true;
         for (size_t i = 0; i < 4; ++i)
             for (uint32_t j = 0; j < 2; ++j)
                 if (CHECK_POINTS[i] + j >= nAddr && CHECK_POINTS[i] + j < nAddr + k)
@@ -291,12 +302,37 @@ std::optional<std::vector<uint8_t>> CSimUnit::Load(const uint8_t* pFrame) {
     return Reply(pFrame, 0, nullptr, 0);
 }
 
+void CSimUnit::Erase() {
+    for (auto& pPage : m_pages)
+        pPage.reset();
+    m_bViewStale = true;
+    m_nPresetCheckWord.reset();
+    std::memset(m_abPointWritten, 0, sizeof m_abPointWritten);
+}
+
+uint8_t CSimUnit::ByteAt(uint32_t nAddr) const {
+    const auto& pPage = m_pages[nAddr / PAGE_SIZE];
+    return pPage ? (*pPage)[nAddr % PAGE_SIZE] : ERASED;
+}
+
+const std::vector<uint8_t>& CSimUnit::Memory() const {
+    if (m_bViewStale) {
+        m_memoryView.assign(MEMORY_SIZE, ERASED);
+        for (size_t i = 0; i < m_pages.size(); ++i)
+            if (m_pages[i])
+                std::copy(m_pages[i]->begin(), m_pages[i]->end(),
+                          m_memoryView.begin() + static_cast<std::ptrdiff_t>(i * PAGE_SIZE));
+        m_bViewStale = false;
+    }
+    return m_memoryView;
+}
+
 uint16_t CSimUnit::LoadedCheckWord() const {
     for (size_t i = 0; i < 4; ++i)
         if (m_abPointWritten[i][0] && m_abPointWritten[i][1])
-            return static_cast<uint16_t>(m_memory[CHECK_POINTS[i]] << 8 |
-                                         m_memory[CHECK_POINTS[i] + 1]);
-    return ERASED_WORD;
+            return static_cast<uint16_t>(ByteAt(CHECK_POINTS[i]) << 8 |
+                                         ByteAt(CHECK_POINTS[i] + 1));
+    return m_nPresetCheckWord.value_or(ERASED_WORD);
 }
 
 uint16_t CSimUnit::CheckWord() const {
@@ -320,9 +356,15 @@ uint32_t CSimUnit::MemoryCrc32() const {
         }
         return an;
     }();
+    static const Page s_erased = [] {
+        Page page;
+        page.fill(ERASED);
+        return page;
+    }();
     uint32_t nCrc = 0xFFFFFFFFu;
-    for (uint8_t b : m_memory)
-        nCrc = s_table[(nCrc ^ b) & 0xFF] ^ (nCrc >> 8);
+    for (const auto& pPage : m_pages)
+        for (uint8_t b : pPage ? *pPage : s_erased)
+            nCrc = s_table[(nCrc ^ b) & 0xFF] ^ (nCrc >> 8);
     return nCrc ^ 0xFFFFFFFFu;
 }
 

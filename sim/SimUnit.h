@@ -6,6 +6,7 @@
 //
 // This header is the contract the link tests build on: extend it, don't break it.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -104,8 +105,12 @@ public:
     void SetParams(const NetParams& rec) { m_params = rec; }
     uint16_t SerialNo() const { return m_nSerialNo; }
     uint16_t CheckWord() const; // what the status reply reports
-    const std::vector<uint8_t>& Memory() const { return m_memory; }
+    // The whole memory, erased bytes included (built on demand: a unit holds only the
+    // pages written since its last erase, so that a site of many units stays small).
+    const std::vector<uint8_t>& Memory() const;
     uint32_t MemoryCrc32() const;
+    // The check word of the program the unit came with, until a load erases it.
+    void PresetCheckWord(uint16_t nWord) { m_nPresetCheckWord = nWord; }
     uint32_t Restarts() const { return m_nRestarts; }
     uint32_t FrameCount(int nCommand) const;              // -1: empty frames
     uint32_t InvalidFrames() const { return m_nInvalid; } // handed in but not a valid request
@@ -132,7 +137,14 @@ private:
     bool m_bResyncOnRestart = true;
     bool m_bSerialKeepsScp = false;
     int m_nAddr = -1;
-    std::vector<uint8_t> m_memory;
+    static constexpr uint32_t PAGE_SIZE = 0x1000;
+    using Page = std::array<uint8_t, PAGE_SIZE>;
+    std::array<std::unique_ptr<Page>, MEMORY_SIZE / PAGE_SIZE> m_pages; // null: erased
+    mutable std::vector<uint8_t> m_memoryView;
+    mutable bool m_bViewStale = true;
+    std::optional<uint16_t> m_nPresetCheckWord;
+    uint8_t ByteAt(uint32_t nAddr) const;
+    void Erase();
     uint32_t m_nRestarts = 0;
     uint32_t m_nLoadBlocks = 0;
     uint32_t m_nInvalid = 0;
