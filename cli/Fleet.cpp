@@ -22,6 +22,7 @@
 
 #include "cli/Campaign.h"
 #include "firmware/ImageReader.h"
+#include "platform/OpenFileLimit.h"
 #include "platform/SerialDevice.h"
 #include "platform/WinThread.h"
 #include "serial/SerlComm.h"
@@ -426,6 +427,7 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
 
     const size_t nLimit =
         nParallel ? std::min<size_t>(nParallel, FLEET_MAX_PARALLEL) : FLEET_MAX_PARALLEL;
+    RaiseOpenFileLimit(std::min(nLimit, units.size())); // a socket or a port a unit
     std::vector<SSlot> slots(units.size());
     for (size_t i = 0; i < units.size(); ++i)
         slots[i].m_pUnit = &units[i];

@@ -42,7 +42,7 @@ struct SFleetCommand {
 };
 
 // At most this many units run at once, whatever -j asks.
-constexpr unsigned FLEET_MAX_PARALLEL = 256;
+constexpr unsigned FLEET_MAX_PARALLEL = 1024;
 
 // Runs the command on every unit of the file, at most nParallel at once (0: every
 // UDP unit at once and each serial port one unit at a time). Returns the highest

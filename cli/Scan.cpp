@@ -2,12 +2,18 @@
 #include "cli/TextForms.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "cli/Outcome.h"
@@ -97,29 +103,60 @@ std::string Table(const std::vector<SScanHit>& hits, bool bSerial) {
     return str;
 }
 
-// Ctrl-C asks the scan to end after the exchange in progress; a second one ends the
-// program at once (the default action is back after the first).
+// Ctrl-C, SIGTERM and SIGHUP end the scan at once, however often they come: the scan
+// then lists what it found and puts a serial line back as it found it.
+std::atomic<bool> g_bStop{false};
+
 class CInterruptWatch {
 public:
     CInterruptWatch() {
-        g_bScanInterrupted = 0;
-        struct sigaction old {};
-        ::sigaction(SIGINT, nullptr, &old);
-        // A scan started in the background by a script ignores Ctrl-C: so does it here.
-        if (old.sa_handler == SIG_IGN) return;
-        struct sigaction sa {};
-        sa.sa_handler = [](int) { g_bScanInterrupted = 1; };
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESETHAND; // no SA_RESTART: a wait in progress ends at once
-        m_bInstalled = ::sigaction(SIGINT, &sa, &m_old) == 0;
+        g_bStop = false;
+        for (size_t i = 0; i < std::size(SIGNALS); ++i) {
+            struct sigaction old {};
+            ::sigaction(SIGNALS[i], nullptr, &old);
+            // A scan started in the background by a script ignores Ctrl-C: so does it here.
+            if (old.sa_handler == SIG_IGN) continue;
+            struct sigaction sa {};
+            sa.sa_handler = [](int) { g_bStop.store(true); };
+            sigemptyset(&sa.sa_mask);
+            sa.sa_flags = 0; // no SA_RESTART: a wait in progress ends at once
+            m_abInstalled[i] = ::sigaction(SIGNALS[i], &sa, &m_old[i]) == 0;
+        }
     }
     ~CInterruptWatch() {
-        if (m_bInstalled) ::sigaction(SIGINT, &m_old, nullptr);
+        for (size_t i = 0; i < std::size(SIGNALS); ++i)
+            if (m_abInstalled[i]) ::sigaction(SIGNALS[i], &m_old[i], nullptr);
     }
 
 private:
-    bool m_bInstalled = false;
-    struct sigaction m_old {};
+    static constexpr int SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+    bool m_abInstalled[3] = {};
+    struct sigaction m_old[3]{};
+};
+
+// A line on stderr about every 2 s of a longer scan: how far, how many, how long yet.
+class CProgressLines {
+public:
+    CProgressLines(const SScanOptions& opts, SScanHooks& hooks) : m_opts(opts) {
+        hooks.m_pStop = &g_bStop;
+        if (opts.m_bQuiet) return;
+        hooks.m_fnProgress = [this](const SScanProgress& p) { Show(p); };
+    }
+
+private:
+    void Show(const SScanProgress& p) {
+        const auto tNow = std::chrono::steady_clock::now();
+        if (tNow - m_tLast < std::chrono::seconds(2) || p.m_nDone >= p.m_nTotal) return;
+        m_tLast = tNow;
+        Note("scan " + m_opts.m_strTarget + ": " + std::to_string(p.m_nDone) + " of " +
+             std::to_string(p.m_nTotal) + " probes, " + std::to_string(p.m_nFound) +
+             (p.m_nFound == 1 ? " unit" : " units") + " found, at most " +
+             Duration(p.m_dSecondsLeft) + " left");
+    }
+
+    const SScanOptions& m_opts;
+    // The first line after 2 s: a scan that ends sooner shows none.
+    std::chrono::steady_clock::time_point m_tLast = std::chrono::steady_clock::now();
 };
 
 void Sorted(std::vector<uint32_t>& v) {
@@ -127,14 +164,44 @@ void Sorted(std::vector<uint32_t>& v) {
     v.erase(std::unique(v.begin(), v.end()), v.end());
 }
 
-// The fleet file is written when the scan ends; a name it cannot be written under is
-// said before the scan starts.
+// The fleet file is written when the scan ends, under a name of its own in the target's
+// folder and renamed over it, so that a fleet run never reads half a file and nothing
+// else in that folder (a link planted at FILE.tmp, say) is opened or removed.
+std::string FolderOf(const std::string& strFile) {
+    const size_t nSlash = strFile.rfind('/');
+    return nSlash == std::string::npos ? "." : nSlash == 0 ? "/" : strFile.substr(0, nSlash);
+}
+
+bool WriteFleetCsv(const std::string& strFile, const std::string& strText) {
+    std::string strTmp = FolderOf(strFile) + "/.velorctl-scan-XXXXXX";
+    const int fd = ::mkstemp(strTmp.data());
+    if (fd < 0) return false;
+    size_t nDone = 0;
+    while (nDone < strText.size()) {
+        const ssize_t n = ::write(fd, strText.data() + nDone, strText.size() - nDone);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        nDone += static_cast<size_t>(n);
+    }
+    // As a file the user writes: mkstemp's 0600, widened by the umask's leave.
+    const mode_t nMask = ::umask(0);
+    ::umask(nMask);
+    const bool bOk = nDone == strText.size() && ::fchmod(fd, 0666 & ~nMask) == 0 &&
+                     ::fsync(fd) == 0 && ::close(fd) == 0;
+    if (!bOk || std::rename(strTmp.c_str(), strFile.c_str()) != 0) {
+        if (!bOk) ::close(fd);
+        ::unlink(strTmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+// A name the fleet file cannot be written under is said before the scan starts.
 bool CsvWritable(const SScanOptions& opts) {
     if (opts.m_strFleetCsv.empty()) return true;
-    const std::string strTmp = opts.m_strFleetCsv + ".tmp";
-    const bool bOk = std::ofstream(strTmp, std::ios::app).is_open();
-    std::remove(strTmp.c_str());
-    return bOk;
+    struct stat st {};
+    if (::stat(opts.m_strFleetCsv.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+    return ::access(FolderOf(opts.m_strFleetCsv).c_str(), W_OK | X_OK) == 0;
 }
 
 int Report(const SScanOptions& opts, const std::vector<SScanHit>& hits, const SScanTally& tally,
@@ -152,14 +219,8 @@ int Report(const SScanOptions& opts, const std::vector<SScanHit>& hits, const SS
     std::fflush(stdout);
     int nExit = hits.empty() ? EXIT_COMM : EXIT_OK;
     if (!opts.m_strFleetCsv.empty()) {
-        // Written beside and renamed, so a fleet run never reads half a file.
-        const std::string strTmp = opts.m_strFleetCsv + ".tmp";
-        std::ofstream out(strTmp, std::ios::trunc);
-        out << FleetCsvText(hits);
-        out.close();
-        if (!out || std::rename(strTmp.c_str(), opts.m_strFleetCsv.c_str()) != 0) {
-            std::remove(strTmp.c_str());
-            Note("cannot write " + opts.m_strFleetCsv);
+        if (!WriteFleetCsv(opts.m_strFleetCsv, FleetCsvText(hits))) {
+            Note("cannot write " + opts.m_strFleetCsv + ": " + std::strerror(errno));
             nExit = EXIT_USAGE;
         }
     }
@@ -187,19 +248,24 @@ int ScanUdpTarget(const SScanOptions& opts) {
     const uint64_t nCount = plan.Count();
     if (nCount == 0) return Usage(opts.m_strTarget + " leaves no address to ask");
     if (!CsvWritable(opts)) return Usage("cannot write " + opts.m_strFleetCsv);
-    const double dTimeout = TimeConstants().m_nRecvMs / 1000.0;
-    const uint64_t nRounds = (nCount + plan.m_nInFlight - 1) / plan.m_nInFlight;
+    std::string strSlower;
+    const unsigned nRate = UdpScanRate(plan, &strSlower);
+    const double dWait =
+        (plan.m_nWaitMs ? plan.m_nWaitMs : TimeConstants().m_nScanWaitMs.load()) / 1000.0;
     const std::string strComm = plan.m_commAddrs.size() == 1
                                     ? "comm address " + std::to_string(plan.m_commAddrs[0])
-                                    : "comm addresses 0..15 one after the other";
+                                    : "comm addresses 0..15 together";
+    if (!strSlower.empty()) Note(strSlower);
     Note("scan " + opts.m_strTarget + ": " + std::to_string(nCount) + " address" +
-         (nCount == 1 ? "" : "es") + ", " + strComm + ", " + std::to_string(plan.m_nInFlight) +
-         " at once: at most " +
-         Duration(static_cast<double>(nRounds * plan.m_commAddrs.size()) * dTimeout));
+         (nCount == 1 ? "" : "es") + ", " + strComm + ", " + std::to_string(nRate) +
+         " a second, each answer waited for " + Duration(dWait) + ": about " +
+         Duration(static_cast<double>(nCount) / nRate + dWait) + "; Ctrl-C ends it");
     CInterruptWatch watch;
+    SScanHooks hooks;
+    CProgressLines lines(opts, hooks);
     SScanTally tally;
     const auto t0 = std::chrono::steady_clock::now();
-    const auto hits = ScanUdp(plan, tally, strError);
+    const auto hits = ScanUdp(plan, hooks, tally, strError);
     if (!strError.empty()) {
         Note(strError);
         if (hits.empty() && !tally.m_bInterrupted) {
@@ -215,7 +281,8 @@ int ScanUdpTarget(const SScanOptions& opts) {
 }
 
 int ScanSerialTarget(const SScanOptions& opts) {
-    if (opts.m_bUdpOptionGiven) return Usage("-j, --comm-addr and --broadcast are for udp: scans");
+    if (opts.m_bUdpOptionGiven)
+        return Usage("--rate, --wait, --comm-addr and --broadcast are for udp: scans");
     SSerialScanPlan plan;
     plan.m_strName = opts.m_strTarget.substr(7);
     if (plan.m_strName.empty()) return Usage("serial: wants a port: COMn or a device path");
@@ -233,25 +300,34 @@ int ScanSerialTarget(const SScanOptions& opts) {
         SerialScanOrder(opts.m_nBaud, opts.m_strParity.empty() ? 0 : opts.m_strParity[0]);
     plan.m_addrs = UnitAddrOrder(opts.m_nUnitAddr);
     plan.m_bAll = opts.m_bAll;
-    double dSeconds = 0;
-    for (const auto& line : plan.m_settings)
+    double dSeconds = 0, dNoisy = 0;
+    for (const auto& line : plan.m_settings) {
         dSeconds += static_cast<double>(plan.m_addrs.size()) * SerialProbeMs(line) / 1000.0;
+        dNoisy += static_cast<double>(plan.m_addrs.size()) * SerialProbeBoundMs(line) / 1000.0;
+    }
     const size_t nProbes = plan.m_settings.size() * plan.m_addrs.size();
     const std::string strWhat = std::to_string(nProbes) + " probes (" +
                                 std::to_string(plan.m_settings.size()) + " line settings x " +
                                 std::to_string(plan.m_addrs.size()) + " unit addresses)";
-    Note("scan " + opts.m_strTarget + ": " + strWhat + ", at most " + Duration(dSeconds) +
+    Note("scan " + opts.m_strTarget + ": " + strWhat + ", at most " + Duration(dSeconds) + " (" +
+         Duration(dNoisy) + " on a noisy line)" +
          (plan.m_bAll ? "" : "; stops at the first unit found") + "; Ctrl-C ends it");
-    plan.m_fnProgress = [&](size_t i, const SLineSetting& line) {
-        Note("scan " + opts.m_strTarget + ": " + std::to_string(line.m_nBaud) + " " +
-             ParityWord(line.m_cParity) + " (" + std::to_string(i + 1) + "/" +
-             std::to_string(plan.m_settings.size()) + ")");
-    };
     CInterruptWatch watch;
+    SScanHooks hooks;
+    hooks.m_pStop = &g_bStop;
+    size_t nShown = SIZE_MAX;
+    if (!opts.m_bQuiet)
+        hooks.m_fnProgress = [&](const SScanProgress& p) {
+            if (p.m_nSetting == nShown) return;
+            nShown = p.m_nSetting;
+            Note("scan " + opts.m_strTarget + ": " + std::to_string(p.m_line.m_nBaud) + " " +
+                 ParityWord(p.m_line.m_cParity) + " (" + std::to_string(p.m_nSetting + 1) + "/" +
+                 std::to_string(p.m_nSettings) + ")");
+        };
     SScanTally tally;
     std::string strError;
     const auto t0 = std::chrono::steady_clock::now();
-    const auto hits = ScanSerial(plan, tally, strError);
+    const auto hits = ScanSerial(plan, hooks, tally, strError);
     if (!hits) {
         Note(strError);
         if (opts.m_bJson) std::printf("[]\n");
@@ -320,7 +396,8 @@ bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
             return strError = "--comm-addr is 0..15 or all", false;
         plan.m_commAddrs = {static_cast<uint8_t>(n)};
     }
-    plan.m_nInFlight = opts.m_nInFlight;
+    plan.m_nRate = opts.m_nRate;
+    plan.m_nWaitMs = opts.m_nWaitMs;
     const auto inRange = [&](uint32_t n) { return n >= plan.m_nFirst && n <= plan.m_nLast; };
     const auto broadcast = [&](uint32_t n) {
         if (!inRange(n)) return;
@@ -370,11 +447,18 @@ CLI::App* AddScanCommand(CLI::App& app, SScanOptions& opts) {
                      "udp:NET/PREFIX[:PORT], udp:FIRST-LAST[:PORT] (port 3001 by default) or "
                      "serial:PORT (COMn or a device path)")
         ->required();
-    auto* pJobs = pScan
-                      ->add_option("-j,--jobs", opts.m_nInFlight,
-                                   "udp: at most N addresses waiting for an answer at once "
-                                   "(default 256)")
-                      ->check(CLI::Range(1u, 4096u));
+    auto* pRate = pScan
+                      ->add_option("--rate", opts.m_nRate,
+                                   "udp: addresses asked a second (default " +
+                                       std::to_string(DEFAULT_UDP_RATE) +
+                                       "; lower on a local Ethernet link, to fit the kernel's "
+                                       "neighbour table)")
+                      ->check(CLI::Range(1u, 100000u));
+    auto* pWait = pScan
+                      ->add_option("--wait", opts.m_nWaitMs,
+                                   "udp: milliseconds each request waits for its answer "
+                                   "(default 2000, room for a unit behind a slow link)")
+                      ->check(CLI::Range(1, 60000));
     auto* pComm = pScan->add_option("--comm-addr", opts.m_strCommAddr,
                                     "udp: the comm address to ask, 0..15 (default 0), or all");
     auto* pBroadcast = pScan->add_flag("--broadcast", opts.m_bBroadcast,
@@ -393,11 +477,13 @@ CLI::App* AddScanCommand(CLI::App& app, SScanOptions& opts) {
         pScan->add_option("--unit-addr", opts.m_nUnitAddr, "serial: try this unit address first")
             ->check(CLI::Range(0, 15));
     pScan->add_flag("--json", opts.m_bJson, "print one JSON array on stdout");
+    pScan->add_flag("-q,--quiet", opts.m_bQuiet, "no progress lines on stderr");
     pScan->add_flag("--yes", opts.m_bYes, "udp: scan a range wider than a /16");
     pScan->add_option("--fleet-csv", opts.m_strFleetCsv,
                       "write what was found as a file for velorctl --fleet");
-    pScan->callback([&opts, pJobs, pComm, pBroadcast, pAll, pBaud, pParity, pUnit] {
-        opts.m_bUdpOptionGiven = pJobs->count() || pComm->count() || pBroadcast->count();
+    pScan->callback([&opts, pRate, pWait, pComm, pBroadcast, pAll, pBaud, pParity, pUnit] {
+        opts.m_bUdpOptionGiven =
+            pRate->count() || pWait->count() || pComm->count() || pBroadcast->count();
         opts.m_bSerialOptionGiven =
             pAll->count() || pBaud->count() || pParity->count() || pUnit->count();
     });

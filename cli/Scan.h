@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/ScanProbe.h"
+#include "discovery/SerialScan.h"
+#include "discovery/UdpScan.h"
 
 namespace CLI {
 class App;
@@ -14,7 +15,8 @@ class App;
 
 struct SScanOptions {
     std::string m_strTarget;         // udp:NET/PREFIX[:PORT], udp:FIRST-LAST[:PORT], serial:PORT
-    unsigned m_nInFlight = 256;      // udp: addresses waiting for an answer at once
+    unsigned m_nRate = 0;            // udp: addresses asked a second (0: the default)
+    int m_nWaitMs = 0;               // udp: each answer's wait (0: the default)
     std::string m_strCommAddr = "0"; // udp: 0..15 or all
     bool m_bBroadcast = false;       // udp: send to broadcast addresses too
     bool m_bAll = false;             // serial: go on after the first unit
@@ -22,7 +24,8 @@ struct SScanOptions {
     std::string m_strParity;         // serial: try this parity first
     int m_nUnitAddr = -1;            // serial: try this address first
     bool m_bJson = false;
-    bool m_bYes = false; // udp: scan more than a /16
+    bool m_bQuiet = false; // no progress lines
+    bool m_bYes = false;   // udp: scan more than a /16
     std::string m_strFleetCsv;
     // Which of the link-bound options the command line gave.
     bool m_bUdpOptionGiven = false;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "firmware/ImageBlocks.h"
 #include "firmware/ImageReader.h"
 #include "firmware/LoadBlock.h"
 #include "params/NetParams.h"
@@ -16,6 +17,8 @@ namespace {
 constexpr size_t COMPARE_LEN = 61; // record bytes a write sends from the record
 constexpr uint32_t LEN_NO_DATA = 2;
 constexpr uint32_t LEN_WRITE = 2 + WRITE_DATA_LEN; // 134
+// Queued datagrams dropped ahead of one request at most: a flood cannot hold it back.
+constexpr int DROP_LIMIT = 64;
 } // namespace
 
 CEthLink::CEthLink(CLinkHost* pHost)
@@ -97,22 +100,96 @@ CEthLink::EStep CEthLink::AddressReentry() {
 
 // --- exchange forms -------------------------------------------------------------------
 
-bool CEthLink::Exchange(size_t nLen) {
-    TraceFrame(ETraceDir::Sent, m_pFrame.get(), nLen);
-    if (m_socket.Send(m_pFrame.get(), nLen) < 0) {
+void CEthLink::DropQueued() {
+    uint8_t ab[FRAME_BUFFER];
+    const size_t nAsked = m_pHost->m_nRecvLen > 0 ? static_cast<size_t>(m_pHost->m_nRecvLen) : 0;
+    for (int i = 0; i < DROP_LIMIT && m_socket.Wait(0, false) > 0; ++i) {
+        const int nGot = m_socket.Recv(ab, sizeof ab, nAsked);
+        if (nGot < 0 && m_socket.LastError() != WSAEMSGSIZE) break;
+        if (nGot >= 0) TraceFrame(ETraceDir::Received, ab, static_cast<size_t>(nGot));
+    }
+}
+
+bool CEthLink::Send(const uint8_t* p, size_t n) {
+    DropQueued();
+    TraceFrame(ETraceDir::Sent, p, n);
+    if (m_socket.Send(p, n) < 0) {
         ShowSocketError(txt::ETH_SEND, m_socket.LastError());
         return false;
     }
+    return true;
+}
+
+bool CEthLink::CanAnswer(EAwait eAwait) const {
+    const uint8_t* p = m_pFrame.get();
+    const int nCheck = frame::CheckReply(p, m_nReceived);
+    if (nCheck == CEthFraming::INVALID) return false;
+    if (nCheck != CEthFraming::VALID || eAwait == EAwait::Frame) return true;
+    const size_t nCount = frame::DataCount(p);
+    return nCount >= IV_LEN + PLAIN_READ_MIN && m_nReceived >= frame::OFS_DATA + nCount;
+}
+
+bool CEthLink::ReceiveAnswer(EAwait eAwait, int& nError) {
+    using Clock = std::chrono::steady_clock;
+    // One deadline for the whole wait: datagrams that are set aside do not extend it.
+    const int nTimeoutMs = m_socket.RecvTimeout();
+    const auto tEnd = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
+    const size_t nAsked = m_pHost->m_nRecvLen > 0 ? static_cast<size_t>(m_pHost->m_nRecvLen) : 0;
+    std::vector<uint8_t> abAside; // the last datagram that could not be the answer
+    int nAsideError = 0;          // or the error its receive gave instead
+    bool bAside = false;
     ClearFrame();
-    const int nLenAsked = m_pHost->m_nRecvLen > 0 ? m_pHost->m_nRecvLen : 0;
-    const int nGot = m_socket.Recv(m_pFrame.get(), FRAME_BUFFER, static_cast<size_t>(nLenAsked));
-    if (nGot < 0) {
+    m_nReceived = 0;
+    for (;;) {
+        int nWaitMs = -1;
+        if (nTimeoutMs > 0) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(tEnd - Clock::now()).count();
+            nWaitMs = left > 0 ? static_cast<int>(left) : 0;
+        }
+        const int nReady = m_socket.Wait(nWaitMs, false);
+        if (nReady < 0 && m_socket.LastError() == WSAEINTR) continue;
+        if (nReady < 0) {
+            nError = m_socket.LastError();
+            return false;
+        }
+        if (nReady == 0) break;
+        ClearFrame();
+        const int nGot = m_socket.Recv(m_pFrame.get(), FRAME_BUFFER, nAsked);
+        if (nGot >= 0) {
+            m_nReceived = static_cast<size_t>(nGot);
+            TraceFrame(ETraceDir::Received, m_pFrame.get(), m_nReceived);
+            if (CanAnswer(eAwait)) return true;
+            abAside.assign(m_pFrame.get(), m_pFrame.get() + m_nReceived);
+            nAsideError = 0;
+        } else if (m_socket.LastError() == WSAEMSGSIZE) {
+            nAsideError = WSAEMSGSIZE;
+        } else {
+            m_nReceived = 0;
+            nError = m_socket.LastError();
+            return false;
+        }
         m_nReceived = 0;
-        ShowSocketError(txt::ETH_RECEIVE, m_socket.LastError());
+        bAside = true;
+        if (nTimeoutMs > 0 && Clock::now() >= tEnd) break;
+    }
+    ClearFrame();
+    if (!bAside || nAsideError) {
+        nError = bAside ? nAsideError : WSAETIMEDOUT;
         return false;
     }
-    m_nReceived = static_cast<size_t>(nGot);
-    TraceFrame(ETraceDir::Received, m_pFrame.get(), m_nReceived);
+    std::memcpy(m_pFrame.get(), abAside.data(), abAside.size());
+    m_nReceived = abAside.size();
+    return true;
+}
+
+bool CEthLink::Exchange(size_t nLen, EAwait eAwait) {
+    if (!Send(m_pFrame.get(), nLen)) return false;
+    int nError = 0;
+    if (!ReceiveAnswer(eAwait, nError)) {
+        ShowSocketError(txt::ETH_RECEIVE, nError);
+        return false;
+    }
     return true;
 }
 
@@ -135,18 +212,13 @@ bool CEthLink::CommandExchange(uint8_t nCmd, uint32_t nLen, const uint8_t* pData
     ClearFrame();
     m_pFrame[frame::OFS_ADDR] = nAddr;
     const size_t nFrame = m_pFraming->BuildFrame(nCmd, nLen, pData, m_pFrame.get());
-    return nFrame != 0 && Exchange(nFrame);
+    return nFrame != 0 &&
+           Exchange(nFrame, nCmd == frame::CMD_READ_PARAMS ? EAwait::Record : EAwait::Frame);
 }
 
 bool CEthLink::SendOnly(uint8_t nCmd, uint32_t nLen, const uint8_t* pData) {
     const size_t nFrame = m_pFraming->BuildFrame(nCmd, nLen, pData, m_pFrame.get());
-    if (nFrame == 0) return false;
-    TraceFrame(ETraceDir::Sent, m_pFrame.get(), nFrame);
-    if (m_socket.Send(m_pFrame.get(), nFrame) < 0) {
-        ShowSocketError(txt::ETH_SEND, m_socket.LastError());
-        return false;
-    }
-    return true;
+    return nFrame != 0 && Send(m_pFrame.get(), nFrame);
 }
 
 bool CEthLink::SendBlock(uint8_t nCmd, uint32_t nLen, const uint8_t* pData) {
@@ -158,16 +230,8 @@ bool CEthLink::SendBlock(uint8_t nCmd, uint32_t nLen, const uint8_t* pData) {
 }
 
 bool CEthLink::ReceiveReply() {
-    ClearFrame();
-    const int nLenAsked = m_pHost->m_nRecvLen > 0 ? m_pHost->m_nRecvLen : 0;
-    const int nGot = m_socket.Recv(m_pFrame.get(), FRAME_BUFFER, static_cast<size_t>(nLenAsked));
-    if (nGot < 0) {
-        m_nReceived = 0;
-        return false;
-    }
-    m_nReceived = static_cast<size_t>(nGot);
-    TraceFrame(ETraceDir::Received, m_pFrame.get(), m_nReceived);
-    return CheckReply() == CEthFraming::VALID;
+    int nError = 0;
+    return ReceiveAnswer(EAwait::Frame, nError) && CheckReply() == CEthFraming::VALID;
 }
 
 // --- unit operations ------------------------------------------------------------------
@@ -273,14 +337,8 @@ bool CEthLink::ResetUnit() {
 CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
     // The whole file is read and checked before anything goes to the unit. Its blocks
     // are kept, so that the exchanges that follow wait for nothing but the unit.
-    CImageReader reader;
-    std::vector<uint8_t> abBlocks;
-    std::vector<size_t> anBlockLen;
-    const int nRead = reader.Run(strPath, [&](const uint8_t* pBlock, size_t nLen) {
-        abBlocks.insert(abBlocks.end(), pBlock, pBlock + nLen);
-        anBlockLen.push_back(nLen);
-        return 0;
-    });
+    const std::shared_ptr<const SImageBlocks> pImage = ReadImageBlocks(strPath);
+    const int nRead = pImage->m_nResult;
     if (nRead == CImageReader::ERR_OPEN) {
         Show(txt::FILE_OPEN);
         return EFlash::FileNotOpened;
@@ -288,11 +346,12 @@ CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
     if (nRead != CImageReader::OK) {
         CImageCheck check;
         check.m_nResult = nRead;
-        check.m_nLine = reader.ErrorLine();
-        check.m_strReason = reader.ErrorReason();
+        check.m_nLine = pImage->m_nErrorLine;
+        check.m_strReason = pImage->m_strErrorReason;
         Show(check.FormatErrorMessage());
         return EFlash::InvalidImage;
     }
+    const std::vector<uint8_t>& abBlocks = pImage->m_abBlocks;
 
     if (!m_socket.SetRecvTimeout(TimeConstants().m_nRecvMs)) {
         Show(txt::ETH_TIMEOUT);
@@ -305,7 +364,7 @@ CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
     if (!Poll()) return EFlash::NotStarted;
 
     size_t nDone = 0;
-    for (const size_t nLen : anBlockLen) {
+    for (const size_t nLen : pImage->m_anBlockLen) {
         if (!SendBlock(frame::CMD_LOAD, static_cast<uint32_t>(nLen + 2), abBlocks.data() + nDone))
             return EFlash::Interrupted;
         nDone += nLen;
@@ -317,7 +376,7 @@ CEthLink::EFlash CEthLink::LoadImage(const std::string& strPath) {
     if (!SendOnly(frame::CMD_LOAD, static_cast<uint32_t>(2 + loadblock::LOAD_HEADER),
                   loadblock::END_OF_LOAD))
         return EFlash::Interrupted;
-    return VerifyFlash(reader.CheckWord());
+    return VerifyFlash(pImage->m_nCheckWord);
 }
 
 void CEthLink::Drain() {

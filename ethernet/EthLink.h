@@ -92,10 +92,18 @@ public:
 
     // --- exchange forms (all act on the frame buffer) ------------------------------
 
-    // Sends the nLen bytes standing in the buffer, clears it and receives one
-    // datagram into it. Failures show their message. Any byte count, 0 included, is
-    // success here; the reply check decides whether the reply is usable.
-    bool Exchange(size_t nLen);
+    // What a request waits for: any frame that passes the reply check (a request for
+    // resynchronisation included), or one that also carries a whole parameter record.
+    enum class EAwait { Frame, Record };
+
+    // Sends the nLen bytes standing in the buffer, clears it and receives its answer
+    // into it. Datagrams that stood queued before the send are dropped first: none of
+    // them can answer this request. A datagram that cannot be the answer (it fails the
+    // reply check, is longer than asked for, or lacks the record eAwait asks for) is
+    // set aside and the wait goes on until the receive time-out, counted from the send,
+    // is over; only then does the last one set aside stand as the answer, so that a
+    // unit that really answers so fails as it always has. Failures show their message.
+    bool Exchange(size_t nLen, EAwait eAwait = EAwait::Frame);
     // Header-only frame with the address byte standing in the buffer, Exchange, reply
     // check; an invalid reply shows "Error".
     bool Poll();
@@ -108,7 +116,7 @@ public:
     // Download form: clear, address byte m_nFlashAddr, build, Exchange, reply check.
     // True only for a valid reply; an invalid one shows nothing.
     bool SendBlock(uint8_t nCmd, uint32_t nLen, const uint8_t* pData);
-    // Clear, receive one datagram, reply check. Fails silently.
+    // Clear, receive the answer as Exchange does, reply check. Fails silently.
     bool ReceiveReply();
 
     // --- unit operations ----------------------------------------------------------
@@ -172,6 +180,12 @@ private:
     int DecryptReply() { return DecryptReplyInFrame(m_pFrame.get(), m_nReceived); }
     // Removes everything that stands in the socket's receive queue, bounded in time.
     void Drain();
+    // Drops, without waiting, what stands in the receive queue (bounded in count).
+    void DropQueued();
+    bool Send(const uint8_t* p, size_t n);
+    // The receive of Exchange; on failure nError holds the socket error number.
+    bool ReceiveAnswer(EAwait eAwait, int& nError);
+    bool CanAnswer(EAwait eAwait) const;
 
     CLinkHost* m_pHost;
     std::string m_strIp;

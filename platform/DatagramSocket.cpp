@@ -161,6 +161,7 @@ bool CDatagramSocket::SetRecvTimeout(int nMs) {
     tv.tv_sec = nMs / 1000;
     tv.tv_usec = static_cast<suseconds_t>(nMs % 1000) * 1000;
     if (::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return Fail();
+    m_nRecvTimeoutMs = nMs;
     return true;
 }
 

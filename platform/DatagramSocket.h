@@ -86,6 +86,8 @@ public:
     bool IsOpen() const { return m_fd >= 0; }
     // SO_RCVTIMEO in milliseconds; 0 waits for ever.
     bool SetRecvTimeout(int nMs);
+    // The receive time-out last set (0 until then).
+    int RecvTimeout() const { return m_nRecvTimeoutMs; }
     // Connects to the dotted text as inet_addr reads it (a text it cannot read becomes
     // 255.255.255.255) and the port in host order.
     bool Connect(const std::string& strIp, uint16_t nPort);
@@ -129,6 +131,7 @@ private:
 
     int m_fd = -1;
     int m_nLastError = 0;
+    int m_nRecvTimeoutMs = 0;
     std::vector<uint8_t> m_abScratch;
 
     static std::atomic<int> s_nStartups;

@@ -19,7 +19,7 @@ void CTimeConstants::ApplyTestDivisor() {
     const int nDivisor = std::atoi(psz);
     if (nDivisor <= 1) return;
     for (auto* p : {&m_nSerialReadMs, &m_nSerialWriteMs, &m_nSerialRetryPauseMs, &m_nRecvMs,
-                    &m_nRecvReopenMs, &m_nDrainLimitMs, &m_nScanAnswerMs})
+                    &m_nRecvReopenMs, &m_nDrainLimitMs, &m_nScanAnswerMs, &m_nScanWaitMs})
         *p = std::max(1, p->load() / nDivisor);
 }
 
@@ -31,4 +31,5 @@ void CTimeConstants::Reset() {
     m_nRecvReopenMs = 10000;
     m_nDrainLimitMs = 15000;
     m_nScanAnswerMs = 100;
+    m_nScanWaitMs = 2000;
 }

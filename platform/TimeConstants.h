@@ -16,6 +16,8 @@ struct CTimeConstants {
     // A serial scan's wait for a unit to begin its answer once the request has left the
     // line; the line time of request and reply comes on top, reckoned from the rate.
     std::atomic<int> m_nScanAnswerMs{100};
+    // A UDP scan's wait for each request's answer (what a unit behind a slow link needs).
+    std::atomic<int> m_nScanWaitMs{2000};
 
     static CTimeConstants& Get();
     // Restores the defaults above.

@@ -7,7 +7,6 @@
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 #include <queue>
 #include <thread>
 
+#include "platform/OpenFileLimit.h"
 #include "serial/FrameCodec.h"
 
 namespace {
@@ -38,17 +38,6 @@ constexpr uint64_t WAKE_TAG = ~uint64_t{0};
 
 std::string SysError(const std::string& strWhat) {
     return strWhat + ": " + std::strerror(errno);
-}
-
-// Room for nMore descriptors beyond those open now, as far as the hard limit allows.
-void RaiseOpenFileLimit(size_t nMore) {
-    rlimit lim{};
-    if (::getrlimit(RLIMIT_NOFILE, &lim) != 0) return;
-    const rlim_t nWant = static_cast<rlim_t>(nMore) + 64;
-    if (lim.rlim_cur != RLIM_INFINITY && lim.rlim_cur < nWant) {
-        lim.rlim_cur = lim.rlim_max == RLIM_INFINITY ? nWant : std::min(nWant, lim.rlim_max);
-        ::setrlimit(RLIMIT_NOFILE, &lim);
-    }
 }
 
 struct SDue {
@@ -92,9 +81,10 @@ bool LayOutSite(const SSiteLayout& layout, std::vector<SSiteUnit>& units, std::s
         unit.m_nCheckWord = static_cast<uint16_t>(layout.m_nFirstCheckWord + i);
         // 0 would read as "no check", 0xFFFF as "no program".
         if (unit.m_nCheckWord == 0 || unit.m_nCheckWord == 0xFFFF) unit.m_nCheckWord = 0x7FFF;
+        // velorctl asks comm address 0 unless told otherwise.
         const int nAddr = every(layout.m_nOtherAddrEvery) ? layout.m_nOtherAddr
                           : o.m_nAddr >= 0                ? o.m_nAddr
-                                           : o.m_params[NetParams::OFS_UNIT_COMM_ADDR];
+                                                          : 0;
         o.m_nAddr = nAddr;
         o.m_params[NetParams::OFS_UNIT_COMM_ADDR] = static_cast<uint8_t>(nAddr);
         o.m_params.SetDottedAt(NetParams::OFS_IP, unit.m_strHost);
@@ -120,6 +110,16 @@ std::string SiteUnitLine(const SSiteUnit& unit) {
                   unit.m_strHost.c_str(), unit.m_nPort, o.m_nSerialNo, o.m_nAddr, unit.m_nCheckWord,
                   strFaults.empty() ? "none" : strFaults.c_str());
     return sz;
+}
+
+std::string SiteFleetFile(const CSimSite& site) {
+    std::string str = "target,addr\n";
+    for (size_t i = 0; i < site.Size(); ++i) {
+        const SSiteUnit& u = site.Unit(i);
+        str += "udp:" + u.m_strHost + ":" + std::to_string(u.m_nPort) + "," +
+               std::to_string(u.m_options.m_nAddr) + "\n";
+    }
+    return str;
 }
 
 struct CSimSite::SImpl {
@@ -157,7 +157,7 @@ struct CSimSite::SImpl {
 };
 
 bool CSimSite::SImpl::Open(std::vector<SSiteUnit>& units, std::string& strError) {
-    RaiseOpenFileLimit(units.size() + 2);
+    RaiseOpenFileLimit(units.size());
     m_fdEpoll = ::epoll_create1(EPOLL_CLOEXEC);
     m_fdWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (m_fdEpoll < 0 || m_fdWake < 0) return strError = SysError("epoll/eventfd"), false;

@@ -24,8 +24,8 @@ struct SSiteUnit {
 };
 
 // A site laid out by rule: unit n (1..m_nUnits) sits at m_strFirstHost + (n-1) *
-// m_nStep. Every k-th unit is silent, slow or on another comm address when the
-// matching "every" is k (0: none).
+// m_nStep, on comm address 0 (or m_base.m_nAddr). Every k-th unit is silent, slow
+// or on comm address m_nOtherAddr when the matching "every" is k (0: none).
 struct SSiteLayout {
     size_t m_nUnits = 0;
     std::string m_strFirstHost = "127.1.0.1";
@@ -45,9 +45,13 @@ struct SSiteLayout {
 // outside 127.0.0.0/8).
 bool LayOutSite(const SSiteLayout& layout, std::vector<SSiteUnit>& units, std::string& strError);
 
-// "unit: HOST:PORT serial-no=0x1001 comm-addr=1 check-word=0x8001 faults=silent,slow":
+// "unit: HOST:PORT serial-no=0x1001 comm-addr=0 check-word=0x8001 faults=silent,slow":
 // how velorsim lists a unit once its site is ready.
 std::string SiteUnitLine(const SSiteUnit& unit);
+
+class CSimSite;
+// The units as a velorctl --fleet file: "target,addr", then "udp:HOST:PORT,A" a unit.
+std::string SiteFleetFile(const CSimSite& site);
 
 class CSimSite {
 public:

@@ -78,6 +78,9 @@ std::string CSimUnit::StateJson() const {
         {"reply_delay_ms", f.m_nReplyDelayMs},
         {"oversize_reply", f.m_nOversizeReply},
         {"unsolicited_ms", f.m_nUnsolicitedMs},
+        {"stray_before_block", f.m_nStrayBeforeBlock},
+        {"stray_before_exchange", f.m_nStrayBeforeExchange},
+        {"stray", SSimFaults::STRAY_NAMES[static_cast<int>(f.m_eStray)]},
     };
 
     json state = {

@@ -135,6 +135,7 @@ std::vector<std::vector<uint8_t>> CSimUnit::Handle(const uint8_t* pFrame, size_t
     // Bit 0 of a request's control byte only says a command is present; the rest
     // is the sequence, and stray bits make it one the unit cannot accept.
     const uint32_t nSeq = pFrame[frame::OFS_CONTROL] & ~frame::CTL_COMMAND & 0xFF;
+    const uint32_t nBlocksBefore = m_nFaultLoadBlocks;
     bool& bHaveLast = m_abHaveLast[eLink];
     uint32_t& nLastSeq = m_anLastSeq[eLink];
     const bool bSeqOk =
@@ -154,6 +155,12 @@ std::vector<std::vector<uint8_t>> CSimUnit::Handle(const uint8_t* pFrame, size_t
     if (!reply) return {};
 
     ++m_nFaultReplies;
+    const bool bStray =
+        eLink == LINK_UDP &&
+        ((m_faults.m_nStrayBeforeExchange > 0 &&
+          m_nFaultReplies == static_cast<uint32_t>(m_faults.m_nStrayBeforeExchange)) ||
+         (m_faults.m_nStrayBeforeBlock > 0 && m_nFaultLoadBlocks != nBlocksBefore &&
+          m_nFaultLoadBlocks == static_cast<uint32_t>(m_faults.m_nStrayBeforeBlock)));
     std::vector<uint8_t>& ab = *reply;
     if (m_faults.m_bHighBits) {
         ab[frame::OFS_CONTROL] |= frame::CTL_INVALID;
@@ -162,7 +169,38 @@ std::vector<std::vector<uint8_t>> CSimUnit::Handle(const uint8_t* pFrame, size_t
     if (m_faults.m_nGarbleEvery > 0 &&
         m_nFaultReplies % static_cast<uint32_t>(m_faults.m_nGarbleEvery) == 0)
         ab.back() ^= 0x5A; // the data sum, or the header sum of a header-only reply
-    return {std::move(ab)};
+    std::vector<std::vector<uint8_t>> out;
+    if (bStray) out.push_back(Stray(ab));
+    if (eLink == LINK_UDP) m_abLastUdpReply = ab;
+    out.push_back(std::move(ab));
+    return out;
+}
+
+std::vector<uint8_t> CSimUnit::Stray(const std::vector<uint8_t>& abReply) const {
+    using EStray = SSimFaults::EStray;
+    std::vector<uint8_t> ab = abReply;
+    switch (m_faults.m_eStray) {
+    case EStray::BadSum:
+        ab.back() ^= 0x5A;
+        break;
+    case EStray::HighBits:
+        ab[frame::OFS_CONTROL] |= frame::CTL_INVALID;
+        PutSums(ab);
+        break;
+    case EStray::Short:
+        ab.resize(3);
+        break;
+    case EStray::Empty:
+        ab.clear();
+        break;
+    case EStray::Long:
+        ab.resize(600, 0);
+        break;
+    case EStray::Duplicate:
+        if (!m_abLastUdpReply.empty()) ab = m_abLastUdpReply;
+        break;
+    }
+    return ab;
 }
 
 std::vector<uint8_t> CSimUnit::StatusData() const {

@@ -37,6 +37,22 @@ struct SSimFaults {
     int m_nReplyDelayMs = 0;         // wait before every reply
     int m_nOversizeReply = 0;        // UDP: pad every reply datagram to this size (300, 600)
     int m_nUnsolicitedMs = 0;        // UDP: send a valid frame to the last peer every N ms
+    // UDP: a datagram that is not a valid reply (m_eStray), sent just before the reply
+    // to the Nth accepted load block or to the Nth request answered (0: off).
+    int m_nStrayBeforeBlock = 0;
+    int m_nStrayBeforeExchange = 0;
+    enum class EStray {
+        BadSum,    // the reply with its last checksum spoiled
+        HighBits,  // the reply with control bits 0xE0 set
+        Short,     // its first 3 bytes
+        Empty,     // no bytes at all
+        Long,      // the reply padded to 600 bytes, more than a link asks for
+        Duplicate, // the unit's previous reply again (a valid frame: a resend)
+    };
+    EStray m_eStray = EStray::BadSum;
+    // The names velorsim and the state dump use for the kinds, in their order.
+    static constexpr const char* STRAY_NAMES[] = {"bad-sum", "high-bits", "short",
+                                                  "empty",   "long",      "duplicate"};
 };
 
 // Sequence rule of the unit: after a restart (power-on, unless m_bResyncAtStart is
@@ -123,6 +139,8 @@ public:
 private:
     std::vector<uint8_t> Reply(const uint8_t* pRequest, uint8_t nControl, const uint8_t* pData,
                                size_t nCount) const;
+    // The stray datagram m_faults asks for, made from the reply about to go out.
+    std::vector<uint8_t> Stray(const std::vector<uint8_t>& abReply) const;
     std::optional<std::vector<uint8_t>> Execute(const uint8_t* pFrame, ELink eLink);
     std::optional<std::vector<uint8_t>> Load(const uint8_t* pFrame);
     void StoreWrite(const uint8_t* pPlain, ELink eLink);
@@ -169,6 +187,7 @@ private:
     uint32_t m_nFaultFrames = 0;
     uint32_t m_nFaultReplies = 0;
     uint32_t m_nFaultLoadBlocks = 0;
+    std::vector<uint8_t> m_abLastUdpReply; // for a duplicate stray
 };
 
 // How the bytes at the head of the serial stream read: not the start of a frame

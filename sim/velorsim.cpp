@@ -8,6 +8,8 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
+#include <map>
 #include <pthread.h>
 
 #include "platform/HexText.h"
@@ -145,7 +147,7 @@ void AddUnitOptions(CLI::App& app, SSimOptions& o, SUnitArgs& u) {
     app.add_option("--addr", o.m_nAddr,
                    "Answer only frames addressed to N: the unit address on the serial line; "
                    "over UDP the comm address of a command (polls are answered whatever they "
-                   "carry); default: every address (with --site: the record's comm address)")
+                   "carry); default: every address (with --site: comm address 0)")
         ->check(CLI::Range(0, 255))
         ->group(U);
     app.add_flag("--strict-line", o.m_bStrictLine,
@@ -221,6 +223,24 @@ void AddFaultOptions(CLI::App& app, SSimFaults& f) {
     app.add_option("--unsolicited", f.m_nUnsolicitedMs,
                    "UDP: send a valid empty frame to the last peer every N ms (not in a site)")
         ->check(CLI::NonNegativeNumber)
+        ->group(F);
+    app.add_option("--stray-before-block", f.m_nStrayBeforeBlock,
+                   "UDP: just before the reply to the Nth accepted load block, send a datagram "
+                   "that is not a valid reply (see --stray)")
+        ->check(CLI::NonNegativeNumber)
+        ->group(F);
+    app.add_option("--stray-before-exchange", f.m_nStrayBeforeExchange,
+                   "UDP: the same before the Nth reply of any kind")
+        ->check(CLI::NonNegativeNumber)
+        ->group(F);
+    std::map<std::string, SSimFaults::EStray> stray;
+    for (size_t i = 0; i < std::size(SSimFaults::STRAY_NAMES); ++i)
+        stray[SSimFaults::STRAY_NAMES[i]] = static_cast<SSimFaults::EStray>(i);
+    app.add_option("--stray", f.m_eStray,
+                   "What the stray datagram is: bad-sum (the reply with a spoiled checksum, the "
+                   "default), high-bits (control bits 0xE0), short (3 bytes), empty, long (600 "
+                   "bytes), duplicate (the previous reply again)")
+        ->transform(CLI::CheckedTransformer(stray))
         ->group(F);
 }
 
@@ -393,16 +413,6 @@ int RunUnit(const SArgs& a, const sigset_t& signals) {
     return 0;
 }
 
-std::string FleetFile(const CSimSite& site) {
-    std::string str = "target,addr";
-    for (size_t i = 0; i < site.Size(); ++i) {
-        const SSiteUnit& u = site.Unit(i);
-        str += "\nudp:" + u.m_strHost + ":" + std::to_string(u.m_nPort) + "," +
-               std::to_string(u.m_options.m_nAddr);
-    }
-    return str;
-}
-
 int RunSite(SArgs& a, const sigset_t& signals) {
     SSiteLayout& l = a.m_site.m_layout;
     l.m_base = a.m_opts;
@@ -414,7 +424,7 @@ int RunSite(SArgs& a, const sigset_t& signals) {
         return 1;
     }
     if (!a.m_site.m_strFleetFile.empty() &&
-        !WriteFileAtomically(a.m_site.m_strFleetFile, FleetFile(site))) {
+        !WriteFileAtomically(a.m_site.m_strFleetFile, SiteFleetFile(site))) {
         std::cerr << "velorsim: cannot write " << a.m_site.m_strFleetFile << "\n";
         return 1;
     }

@@ -1,8 +1,12 @@
 #pragma once
 // Small helpers for tests that drive the simulated unit.
 
+#include <fstream>
 #include <functional>
+#include <string>
+#include <vector>
 
+#include "sim/SimSite.h"
 #include "sim/SimUnit.h"
 
 // Changes some of the unit's faults, keeping the others.
@@ -39,4 +43,17 @@ inline void ClearUnitPortSettings(CSimServer& sim) {
         unit.SetParams(rec);
         return 0;
     });
+}
+
+// Starts a site laid out by rule (a port of 0: a free one for each unit); false with
+// the reason in strError.
+inline bool StartSite(CSimSite& site, SSiteLayout layout, std::string& strError) {
+    std::vector<SSiteUnit> units;
+    return LayOutSite(layout, units, strError) && site.Start(std::move(units), &strError);
+}
+
+// Writes the site's units as a velorctl --fleet file; its path.
+inline std::string WriteSiteFleetFile(const CSimSite& site, const std::string& strPath) {
+    std::ofstream(strPath, std::ios::trunc) << SiteFleetFile(site);
+    return strPath;
 }

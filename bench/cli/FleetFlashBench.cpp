@@ -1,9 +1,11 @@
-// bench_fleet_flash [runs] [units] [divisor]: velorctl --fleet flashes a 512 KiB image
-// into 1 and then into 16 simulated units at once over loopback UDP, and prints the
-// ratio of the wall times (one sample a round) and velorctl's peak resident memory
-// (ru_maxrss of the child) as rows of the benchmark table.
-// Time-outs are divided by 20 by default: at full length the unit's restart wait
-// after the load dominates, and that wait overlaps perfectly.
+// bench_fleet_flash [runs] [divisor]: velorctl --fleet against a simulated site of
+// 1,000 units in one velorsim process on loopback UDP. Rows: flashing 256 units at
+// once against flashing one (wall-time ratio, one sample a round), and velorctl's
+// peak resident memory (ru_maxrss of the child) flashing and writing all 1,000.
+// Time-outs are divided by 5 by default: at full length the unit's restart wait after
+// the load dominates, and that wait overlaps perfectly; shorter, a thousand threads on
+// a busy machine miss their receive time-out. The image is 64 KiB: 256 units of 512
+// KiB are 590,000 exchanges, bound by the CPU of a small machine, not by the fleet.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -23,7 +25,7 @@
 
 #include "BenchRow.h"
 #include "firmware/SampleImage.h"
-#include "sim/SimUnit.h"
+#include "sim/SimSite.h"
 
 extern char** environ;
 
@@ -36,14 +38,15 @@ struct SRun {
 };
 
 // One velorctl --fleet flash; its wall time and peak resident set.
-SRun FlashFleet(const std::string& strCsv, const std::string& strImage, int nDivisor) {
+SRun RunFleet(const std::string& strCsv, const std::vector<std::string>& command, int nDivisor) {
     std::vector<std::string> args = {std::string(VELOR_BIN_DIR) + "/cli/velorctl",
                                      "--fleet",
                                      strCsv,
+                                     "-j",
+                                     "1024",
                                      "--yes",
-                                     "--json",
-                                     "flash",
-                                     strImage};
+                                     "--json"};
+    args.insert(args.end(), command.begin(), command.end());
     std::vector<char*> argv;
     for (auto& str : args)
         argv.push_back(str.data());
@@ -74,99 +77,116 @@ SRun FlashFleet(const std::string& strCsv, const std::string& strImage, int nDiv
     return run;
 }
 
+// The site and the image live in a child process: a spawned program's peak memory
+// includes that of the process it was spawned from, so this one stays small. The
+// child writes the fleet files and says "ready" on the pipe.
+pid_t StartSite(const std::filesystem::path& dir, size_t nUnits, int& fdHold) {
+    int afdReady[2], afdHold[2];
+    if (::pipe(afdReady) != 0 || ::pipe(afdHold) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(afdReady[0]);
+        ::close(afdHold[1]);
+        SSampleImage sample;
+        sample.m_nLength = 64 * 1024;
+        SSiteLayout layout;
+        layout.m_nUnits = nUnits;
+        layout.m_strFirstHost = "127.2.0.1";
+        layout.m_nPort = 0;
+        layout.m_base.m_bResyncAtStart = false;
+        std::vector<SSiteUnit> units;
+        std::string strError;
+        CSimSite site;
+        if (!WriteSampleImage((dir / "image.s37").string(), sample) ||
+            !LayOutSite(layout, units, strError) || !site.Start(std::move(units), &strError)) {
+            std::fprintf(stderr, "the site did not start: %s\n", strError.c_str());
+            _exit(1);
+        }
+        const std::string strAll = SiteFleetFile(site);
+        for (size_t n : {size_t{1}, size_t{256}, nUnits}) {
+            size_t nEnd = 0;
+            for (size_t i = 0; i <= n; ++i)
+                nEnd = strAll.find('\n', nEnd) + 1;
+            std::ofstream(dir / (std::to_string(n) + ".csv")) << strAll.substr(0, nEnd);
+        }
+        if (::write(afdReady[1], "ready", 5) != 5) _exit(1);
+        ::close(afdReady[1]);
+        char c;
+        while (::read(afdHold[0], &c, 1) > 0) {
+        } // until the parent is done
+        site.Stop();
+        _exit(0);
+    }
+    ::close(afdReady[1]);
+    ::close(afdHold[0]);
+    char ab[8];
+    const bool bReady = ::read(afdReady[0], ab, sizeof ab) == 5;
+    ::close(afdReady[0]);
+    fdHold = afdHold[1];
+    return bReady ? pid : -1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const int nRuns = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    const size_t nUnits = argc > 2 ? static_cast<size_t>(std::max(2, std::atoi(argv[2]))) : 16;
-    const int nDivisor = argc > 3 ? std::max(1, std::atoi(argv[3])) : 20;
+    const int nDivisor = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    constexpr size_t UNITS = 1000;
     const auto dir = std::filesystem::temp_directory_path() /
                      ("bench_fleet_flash." + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
-    const std::string strImage = (dir / "image.s37").string();
-    // The units and the image live in a child process: a spawned program's peak
-    // memory includes that of the process it was spawned from, so this one stays small.
-    int afdPorts[2], afdHold[2];
-    if (::pipe(afdPorts) != 0 || ::pipe(afdHold) != 0) return 1;
-    const pid_t pidSims = ::fork();
-    if (pidSims == 0) {
-        ::close(afdPorts[0]);
-        ::close(afdHold[1]);
-        SSampleImage sample;
-        sample.m_nLength = 512 * 1024;
-        if (!WriteSampleImage(strImage, sample)) _exit(1);
-        std::vector<std::unique_ptr<CSimServer>> sims;
-        std::string strPorts;
-        for (size_t i = 0; i < nUnits; ++i) {
-            SSimOptions options;
-            options.m_bUdp = true;
-            options.m_nUdpPort = 0;
-            options.m_bResyncAtStart = false;
-            sims.push_back(std::make_unique<CSimServer>());
-            if (!sims.back()->Start(options)) _exit(1);
-            strPorts += std::to_string(sims.back()->UdpPort()) + "\n";
-        }
-        if (::write(afdPorts[1], strPorts.data(), strPorts.size()) < 0) _exit(1);
-        ::close(afdPorts[1]);
-        char c;
-        while (::read(afdHold[0], &c, 1) > 0) {
-        } // until the parent is done
-        for (auto& pSim : sims)
-            pSim->Stop();
-        _exit(0);
-    }
-    ::close(afdPorts[1]);
-    ::close(afdHold[0]);
-    std::string strPorts;
-    char ab[256];
-    for (ssize_t n; (n = ::read(afdPorts[0], ab, sizeof ab)) > 0;)
-        strPorts.append(ab, static_cast<size_t>(n));
-    std::vector<std::string> ports;
-    for (size_t nPos = 0, nEnd; (nEnd = strPorts.find('\n', nPos)) != std::string::npos;
-         nPos = nEnd + 1)
-        ports.push_back(strPorts.substr(nPos, nEnd - nPos));
-    if (ports.size() != nUnits) {
-        std::fprintf(stderr, "the simulated units did not start\n");
+    int fdHold = -1;
+    const pid_t pidSite = StartSite(dir, UNITS, fdHold);
+    if (pidSite < 0) {
+        std::fprintf(stderr, "the simulated site did not start\n");
         return 1;
     }
-    const auto writeCsv = [&](const std::string& strName, size_t n) {
-        const std::string strPath = (dir / strName).string();
-        std::ofstream out(strPath);
-        out << "target\n";
-        for (size_t i = 0; i < n; ++i)
-            out << "udp:127.0.0.1:" << ports[i] << "\n";
-        return strPath;
-    };
-    const std::string strOne = writeCsv("one.csv", 1), strAll = writeCsv("all.csv", nUnits);
+    const auto csv = [&](size_t n) { return (dir / (std::to_string(n) + ".csv")).string(); };
+    const std::vector<std::string> flash = {"flash", (dir / "image.s37").string()};
+    const std::vector<std::string> write = {"write", "timeout=31"};
+    const std::string strBasis = "64 KiB image, one velorsim --site of 1,000 units on loopback "
+                                 "UDP, -j 1024, time-outs / " +
+                                 std::to_string(nDivisor);
 
-    bench::SRow ratio("velorctl --fleet flash, " + std::to_string(nUnits) + " units / 1 unit", "x");
+    bench::SRow ratio("velorctl --fleet flash, 256 units / 1 unit", "x");
     ratio.m_eTarget = bench::ETarget::AtMost;
-    ratio.m_dTarget = 2;
-    ratio.m_strBasis = "512 KiB image over loopback UDP, time-outs / " + std::to_string(nDivisor) +
-                       "; 1 unit flashed in the same round";
-    bench::SRow memory("velorctl --fleet peak memory, " + std::to_string(nUnits) + " units", "MB");
-    memory.m_eTarget = bench::ETarget::AtMost;
-    memory.m_dTarget = 20;
-    memory.m_nDecimals = 1;
-    memory.m_strBasis = "ru_maxrss of the ended process";
+    ratio.m_dTarget = 2.5;
+    ratio.m_strBasis = strBasis + "; 1 unit flashed in the same round";
+    bench::SRow flashMemory("velorctl --fleet flash peak memory, 1,000 units", "MB");
+    bench::SRow writeMemory("velorctl --fleet write peak memory, 1,000 units", "MB");
+    for (bench::SRow* pRow : {&flashMemory, &writeMemory}) {
+        pRow->m_eTarget = bench::ETarget::AtMost;
+        pRow->m_dTarget = 64;
+        pRow->m_nDecimals = 1;
+        pRow->m_strBasis = "ru_maxrss of the ended process; " + strBasis;
+    }
+    bench::SRow flashAll("velorctl --fleet flash, 1,000 units", "s");
+    flashAll.m_strBasis = strBasis;
     bool bFailed = false;
     for (int i = 0; i < nRuns && !bFailed; ++i) {
-        const SRun one = FlashFleet(strOne, strImage, nDivisor);
-        const SRun all = FlashFleet(strAll, strImage, nDivisor);
-        bFailed = !one.m_bOk || !all.m_bOk;
-        ratio.m_samples.push_back(all.m_dSeconds / one.m_dSeconds);
-        memory.m_samples.push_back(static_cast<double>(all.m_nMaxRssKb) / 1024);
-        std::fprintf(stderr, "round %d: 1 unit %.3f s, %zu units %.3f s\n", i + 1, one.m_dSeconds,
-                     nUnits, all.m_dSeconds);
+        const SRun one = RunFleet(csv(1), flash, nDivisor);
+        const SRun many = RunFleet(csv(256), flash, nDivisor);
+        const SRun all = RunFleet(csv(UNITS), flash, nDivisor);
+        const SRun written = RunFleet(csv(UNITS), write, nDivisor);
+        bFailed = !one.m_bOk || !many.m_bOk || !all.m_bOk || !written.m_bOk;
+        ratio.m_samples.push_back(many.m_dSeconds / one.m_dSeconds);
+        flashMemory.m_samples.push_back(static_cast<double>(all.m_nMaxRssKb) / 1024);
+        writeMemory.m_samples.push_back(static_cast<double>(written.m_nMaxRssKb) / 1024);
+        flashAll.m_samples.push_back(all.m_dSeconds);
+        std::fprintf(stderr,
+                     "round %d: flash 1 unit %.3f s, 256 units %.3f s, %zu units %.3f s; "
+                     "write %zu units %.3f s\n",
+                     i + 1, one.m_dSeconds, many.m_dSeconds, UNITS, all.m_dSeconds, UNITS,
+                     written.m_dSeconds);
     }
-    ::close(afdHold[1]);
-    ::waitpid(pidSims, nullptr, 0);
+    ::close(fdHold);
+    ::waitpid(pidSite, nullptr, 0);
     std::filesystem::remove_all(dir);
     if (bFailed) {
-        std::fprintf(stderr, "a flash failed\n");
+        std::fprintf(stderr, "a fleet run failed\n");
         return 1;
     }
-    bench::Print(ratio);
-    bench::Print(memory);
+    for (const bench::SRow* pRow : {&ratio, &flashAll, &flashMemory, &writeMemory})
+        bench::Print(*pRow);
     return 0;
 }

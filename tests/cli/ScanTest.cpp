@@ -19,6 +19,7 @@
 #include "VelorctlProcess.h"
 #include "cli/Fleet.h"
 #include "cli/Scan.h"
+#include "discovery/UdpScanCore.h"
 #include "platform/TimeConstants.h"
 #include "serial/FrameCodec.h"
 #include "serial/PtyPeer.h"
@@ -111,7 +112,7 @@ TEST(ScanSerialTest, AUnitAnsweringEverywhereIsOneUnitAndAnOverlongAnswerNone) {
     plan.m_bAll = true;
     SScanTally tally;
     std::string strError;
-    auto hits = ScanSerial(plan, tally, strError);
+    auto hits = ScanSerial(plan, {}, tally, strError);
     ASSERT_TRUE(hits.has_value()) << strError;
     ASSERT_EQ(hits->size(), 1u);
     EXPECT_EQ((*hits)[0].m_nBaud, 115200);
@@ -130,7 +131,7 @@ TEST(ScanSerialTest, AUnitAnsweringEverywhereIsOneUnitAndAnOverlongAnswerNone) {
     plan.m_settings = {{115200, 'e'}};
     plan.m_addrs = {3};
     tally = {};
-    hits = ScanSerial(plan, tally, strError);
+    hits = ScanSerial(plan, {}, tally, strError);
     ASSERT_TRUE(hits.has_value()) << strError;
     EXPECT_TRUE(hits->empty());
     ASSERT_EQ(tally.m_notes.size(), 1u);
@@ -170,7 +171,7 @@ protected:
 
     // velorctl scan ARGS; with strInterruptAfter, Ctrl-C once stderr shows that text.
     SRun Scan(const std::vector<std::string>& args, int nDivisor,
-              const std::string& strInterruptAfter = {}) {
+              const std::string& strInterruptAfter = {}, std::vector<int> signals = {SIGINT}) {
         std::vector<std::string> argv = {"scan"};
         argv.insert(argv.end(), args.begin(), args.end());
         return RunVelorctl(
@@ -180,7 +181,10 @@ protected:
                 while (ReadAll(strErr).find(strInterruptAfter) == std::string::npos &&
                        std::chrono::steady_clock::now() < tEnd)
                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                ::kill(pid, SIGINT);
+                for (int nSignal : signals) {
+                    ::kill(pid, nSignal);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
             });
     }
 
@@ -307,14 +311,125 @@ TEST_F(ScanTest, SerialFindsTheLineSettingAndAddressAndPutsTheLineBack) {
     EXPECT_EQ(::cfgetospeed(&after), B2400);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
 
-    // Ctrl-C during a full probe: it ends with what it has, the line as it was.
-    run = Scan({strTarget, "--all", "--json"}, 2, "(2/24)");
-    EXPECT_EQ(run.nExit, 130) << run.strErr;
-    EXPECT_EQ(run.strOut, "[]\n");
-    EXPECT_NE(run.strErr.find("interrupted after"), std::string::npos) << run.strErr;
-    ::tcgetattr(fd, &after);
-    EXPECT_EQ(::cfgetospeed(&after), B2400);
-    EXPECT_EQ(after.c_cflag, before.c_cflag);
-    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    // Ctrl-C (once or twice), SIGTERM or SIGHUP during a full probe: it ends with what
+    // it has, the line as it was.
+    for (const std::vector<int>& signals :
+         std::vector<std::vector<int>>{{SIGINT}, {SIGINT, SIGINT}, {SIGTERM}, {SIGHUP}}) {
+        run = Scan({strTarget, "--all", "--json"}, 2, "(2/24)", signals);
+        EXPECT_EQ(run.nExit, 130) << run.strErr;
+        EXPECT_EQ(run.strOut, "[]\n");
+        EXPECT_NE(run.strErr.find("interrupted after"), std::string::npos) << run.strErr;
+        ::tcgetattr(fd, &after);
+        EXPECT_EQ(::cfgetospeed(&after), B2400) << signals.size() << " " << signals[0];
+        EXPECT_EQ(after.c_cflag, before.c_cflag);
+        EXPECT_EQ(after.c_lflag, before.c_lflag);
+    }
     ::close(fd);
+}
+
+// Each comm address from its own socket: an answer that comes after its wait is never
+// credited to another comm address; an oversize answer gets its note.
+TEST_F(ScanTest, LateAndOversizeAnswersAreNamedNotMiscredited) {
+    StartUdpUnits(2, [](size_t i, SSimOptions& o) {
+        o.m_nAddr = i == 0 ? 1 : -1;
+        o.m_faults.m_nReplyDelayMs = i == 0 ? 400 : 0;
+        o.m_faults.m_nOversizeReply = i == 1 ? 600 : 0;
+    });
+    SRun run = Scan({Range(3), "--comm-addr", "all", "--wait", "250", "--json"}, 1);
+    EXPECT_EQ(run.nExit, 3) << run.strErr;
+    EXPECT_EQ(run.strOut, "[]\n");
+    EXPECT_NE(run.strErr.find(Target(1) + " comm addresses 0..15: answers with a datagram longer "
+                                          "than a unit sends; not listed"),
+              std::string::npos)
+        << run.strErr;
+    // Waited for long enough, it is found where it is.
+    run = Scan({Target(0), "--wait", "1500", "--json"}, 1);
+    EXPECT_EQ(run.nExit, 3) << run.strErr; // comm address 0: it does not answer
+    run = Scan({Target(0), "--comm-addr", "1", "--wait", "1500", "--json"}, 1);
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    auto j = Json(run);
+    ASSERT_EQ(j.size(), 1u);
+    EXPECT_EQ(j[0]["addr"], 1);
+    EXPECT_GE(j[0]["reply_ms"].get<double>(), 400);
+}
+
+TEST_F(ScanTest, ProgressLinesAndAFleetFileWrittenThroughNoPlantedLink) {
+    StartUdpUnits(1, [](size_t, SSimOptions&) {});
+    const std::string strCsv = m_strDir + "planted.csv";
+    const std::string strVictim = m_strDir + "victim";
+    { std::ofstream(strVictim) << "keep me\n"; }
+    ::unlink((strCsv + ".tmp").c_str());
+    ASSERT_EQ(::symlink(strVictim.c_str(), (strCsv + ".tmp").c_str()), 0);
+    // A wait longer than 2 s: one progress line, unless --quiet; the same JSON.
+    SRun run = Scan({Range(9), "--wait", "2600", "--json", "--fleet-csv", strCsv}, 1);
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    EXPECT_NE(run.strErr.find("probes, 1 unit found, at most"), std::string::npos) << run.strErr;
+    EXPECT_EQ(ReadAll(strVictim), "keep me\n");
+    char szLink[512] = {};
+    EXPECT_GT(::readlink((strCsv + ".tmp").c_str(), szLink, sizeof szLink - 1), 0);
+    EXPECT_EQ(ReadAll(strCsv), "target,addr,line-baud,line-parity\n" + Target(0) + ",0,,\n");
+    SRun quiet = Scan({Range(9), "--wait", "2600", "--json", "--quiet"}, 1);
+    EXPECT_EQ(quiet.strErr.find("probes,"), std::string::npos) << quiet.strErr;
+    auto jQuiet = Json(quiet), jRun = Json(run);
+    ASSERT_EQ(jQuiet.size(), 1u);
+    ASSERT_EQ(jRun.size(), 1u);
+    jQuiet[0].erase("reply_ms");
+    jRun[0].erase("reply_ms");
+    EXPECT_EQ(jQuiet, jRun);
+    ::unlink((strCsv + ".tmp").c_str());
+}
+
+// A line full of noise (a modem, a GPS on the wrong port) answers every probe: the
+// scan moves on and keeps within the bound it announces for such a line.
+TEST(ScanSerialTest, ANoisyLineKeepsWithinItsBound) {
+    CPtyPeer peer;
+    peer.Start([](const CPtyPeer::Bytes&, size_t) { return CPtyPeer::Bytes(40, 0xA5); });
+    SSerialScanPlan plan;
+    plan.m_strName = plan.m_strDevice = peer.SlavePath();
+    plan.m_settings = {{115200, 'e'}, {9600, 'n'}};
+    plan.m_addrs = UnitAddrOrder(-1);
+    plan.m_bAll = true;
+    double dBound = 0;
+    for (const auto& line : plan.m_settings)
+        dBound += 16.0 * SerialProbeBoundMs(line) / 1000;
+    SScanTally tally;
+    std::string strError;
+    const auto t0 = std::chrono::steady_clock::now();
+    const auto hits = ScanSerial(plan, {}, tally, strError);
+    const double d = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    ASSERT_TRUE(hits.has_value()) << strError;
+    EXPECT_TRUE(hits->empty());
+    EXPECT_EQ(tally.m_nProbes, 32u);
+    EXPECT_LE(d, dBound);
+}
+
+// Forged answers cannot grow the list without bound: one unit per address and serial
+// number, at most MAX_UNITS, and a note for the rest.
+TEST(ScanUdpTest, AnswersAreOnePerAddressAndSerialAndCapped) {
+    SUdpScanPlan plan;
+    plan.m_nFirst = 0x0A000000;
+    plan.m_nLast = plan.m_nFirst + CUdpScanCore::MAX_UNITS + 9;
+    SScanHooks hooks;
+    size_t nReported = 0;
+    hooks.m_fnHit = [&](const SScanHit&) { ++nReported; };
+    SScanTally tally;
+    CUdpScanCore core(plan, hooks, tally);
+    uint32_t nIp = 0;
+    bool bBroadcast = false;
+    uint8_t abData[status::STATUS_COUNT] = {};
+    uint8_t abFrame[128];
+    while (core.NextAddress(nIp, bBroadcast)) {
+        core.OnSent(0, nIp, false, 0);
+        // Twice from the same unit, the second a repeat.
+        const size_t nLen = frame::Build(abFrame, sizeof abFrame, 0, 0, frame::CMD_STATUS,
+                                         status::STATUS_COUNT + 2, abData);
+        core.OnAnswer(0, nIp, plan.m_nPort, abFrame, nLen, 1000);
+        core.OnAnswer(0, nIp, plan.m_nPort, abFrame, nLen, 1000);
+    }
+    const auto hits = core.Finish();
+    EXPECT_EQ(hits.size(), CUdpScanCore::MAX_UNITS);
+    EXPECT_EQ(nReported, CUdpScanCore::MAX_UNITS);
+    ASSERT_FALSE(tally.m_notes.empty());
+    EXPECT_NE(tally.m_notes.back().find("10 more not listed"), std::string::npos)
+        << tally.m_notes.back();
 }

@@ -243,4 +243,30 @@ TEST_F(EthFlashTest, DrainEndsWhileTheUnitKeepsSending) {
         << static_cast<int>(eResult);
 }
 
+TEST_F(EthFlashTest, StrayDatagramBeforeABlockReplyLeavesTheLoadAsItWas) {
+    using EStray = SSimFaults::EStray;
+    const std::string strPath = Image("five.s19", 0x3FF00, 5 * 234);
+    CEthLink& link = Open();
+    ASSERT_TRUE(link.StepPolls());
+    const uint32_t nCrc = [&] {
+        EXPECT_EQ(link.LoadImage(strPath), EFlash::Updated);
+        return m_sim.WithUnit([](CSimUnit& u) { return u.MemoryCrc32(); });
+    }();
+    for (const EStray eStray : {EStray::BadSum, EStray::HighBits, EStray::Short, EStray::Empty,
+                                EStray::Long, EStray::Duplicate}) {
+        for (const int nBlock : {1, 3, 5}) {
+            SCOPED_TRACE(std::string(SSimFaults::STRAY_NAMES[static_cast<int>(eStray)]) +
+                         " before block " + std::to_string(nBlock));
+            SSimFaults faults;
+            faults.m_nStrayBeforeBlock = nBlock;
+            faults.m_eStray = eStray;
+            m_sim.SetFaults(faults);
+            m_prompts.Clear();
+            EXPECT_EQ(link.LoadImage(strPath), EFlash::Updated);
+            EXPECT_EQ(Log(), (Messages{MSG_OK}));
+            EXPECT_EQ(m_sim.WithUnit([](CSimUnit& u) { return u.MemoryCrc32(); }), nCrc);
+        }
+    }
+}
+
 } // namespace

@@ -291,3 +291,47 @@ TEST_F(EthJobTest, OutOfMemoryEndsTheJobAndGivesTheButtonsBack) {
     Run(JOB_FLASH);
     ExpectEndedForLackOfMemory(m_prompts, m_host);
 }
+
+TEST_F(EthJobTest, StrayDatagramBeforeAnyReplyLeavesTheConfigureJobAsItWas) {
+    // The job's 17 replies; before each, in turn, a datagram that is not the reply.
+    using EStray = SSimFaults::EStray;
+    m_sim.Stop();
+    SSimOptions options;
+    options.m_bUdp = true;
+    options.m_nUdpPort = m_host.m_nTargetPort;
+    options.m_bResyncAtStart = options.m_bResyncOnRestart = false; // the same start each run
+    options.m_params.SetDottedAt(NetParams::OFS_IP, "127.0.0.1");
+    options.m_params.SetPort(m_host.m_nTargetPort);
+    ASSERT_TRUE(m_sim.Start(options));
+    m_prompts.m_fnConfig = [](NetParams& rec, bool, bool, uint32_t) {
+        rec.SetDottedAt(NetParams::OFS_IP, "127.0.0.1");
+        rec.SetTimeout(77);
+    };
+    for (const EStray eStray : {EStray::BadSum, EStray::HighBits, EStray::Short, EStray::Empty,
+                                EStray::Long, EStray::Duplicate}) {
+        for (int nReply = 1; nReply <= 17; ++nReply) {
+            SCOPED_TRACE(std::string(SSimFaults::STRAY_NAMES[static_cast<int>(eStray)]) +
+                         " before reply " + std::to_string(nReply));
+            SetFaults([&](SSimFaults& f) {
+                f.m_nStrayBeforeExchange = nReply;
+                f.m_eStray = eStray;
+            });
+            m_sim.WithUnit([](CSimUnit& u) {
+                NetParams rec = u.Params();
+                rec.SetTimeout(30);
+                u.SetParams(rec);
+                return 0;
+            });
+            m_prompts.Clear();
+            m_host.m_done.Reset();
+            m_host.m_nFinished = 0;
+            m_host.m_nEndButtons = 0;
+            Run(JOB_CONFIGURE);
+            EXPECT_EQ(m_prompts.Log(),
+                      (Log{"[Config] OK", " The Velor updated successfully", "[UpdateDone] OK",
+                           " The Velor has reset successfully"}));
+            EXPECT_EQ(m_host.m_eResult, EJobResult::Success);
+            EXPECT_EQ(m_sim.WithUnit([](CSimUnit& u) { return u.Params().Timeout(); }), 77);
+        }
+    }
+}

@@ -5,7 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "ScriptedPrompts.h"
@@ -154,7 +160,7 @@ TEST_F(EthLinkTest, EmptyDatagramIsReceivedAndRejectedByThePoll) {
     CUdpPeer peer([](const Bytes&) { return std::vector<Bytes>{Bytes{}}; });
     m_host.m_nTargetPort = peer.Port();
     CEthLink link(&m_host);
-    ASSERT_EQ(link.OpenSocket(2000, CEthLink::EOpen::Start), EOpenResult::Open);
+    ASSERT_EQ(link.OpenSocket(200, CEthLink::EOpen::Start), EOpenResult::Open);
     link.Frame()[1] = 0x42; // a leftover the receive must clear
     const size_t nLen = link.Framing().BuildFrame(0, 0, nullptr, link.Frame());
     ASSERT_TRUE(link.Exchange(nLen));
@@ -215,7 +221,7 @@ TEST_F(EthLinkTest, ReadReplyWhoseDataDidNotArriveOrIsTooShortLeavesTheRecord) {
         CUdpPeer unit(UnitAnswering(reply));
         m_host.m_nTargetPort = unit.Port();
         CEthLink link(&m_host);
-        ASSERT_EQ(link.OpenSocket(2000, CEthLink::EOpen::Start), EOpenResult::Open);
+        ASSERT_EQ(link.OpenSocket(200, CEthLink::EOpen::Start), EOpenResult::Open);
         EXPECT_EQ(link.ReadParams(), CEthLink::EStep::Retry);
         EXPECT_EQ(m_rec, before);
         EXPECT_EQ(m_host.m_nTargetPort, unit.Port());
@@ -237,7 +243,7 @@ TEST_F(EthLinkTest, ReadBackComparesOnlyWhatArrived) {
         CUdpPeer unit(UnitAnswering(reply));
         m_host.m_nTargetPort = unit.Port();
         CEthLink link(&m_host);
-        ASSERT_EQ(link.OpenSocket(2000, CEthLink::EOpen::Start), EOpenResult::Open);
+        ASSERT_EQ(link.OpenSocket(200, CEthLink::EOpen::Start), EOpenResult::Open);
         EXPECT_EQ(link.WriteParams(), CEthLink::EStep::Next);
         link.CloseSocket(CEthLink::EClose::JobEnd);
     }
@@ -245,6 +251,48 @@ TEST_F(EthLinkTest, ReadBackComparesOnlyWhatArrived) {
               (std::vector<std::string>{" The Velor updated successfully",
                                         "!!!!!The Velor update did not compare successfully!!!!",
                                         "!!!!!The Velor update did not compare successfully!!!!"}));
+}
+
+TEST_F(EthLinkTest, DatagramsThatCannotBeTheReplyDoNotExtendTheWait) {
+    // The unit's port answers a poll with a bad frame every 20 ms for a second; another
+    // port of the same host sends a valid one. Neither is the reply: the poll fails once
+    // its 300 ms are over, as an invalid reply.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int fdOther = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    socklen_t nAddr = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &nAddr);
+    m_host.m_nTargetPort = ntohs(addr.sin_port);
+    CEthLink link(&m_host);
+    ASSERT_EQ(link.OpenSocket(300, CEthLink::EOpen::Start), EOpenResult::Open);
+    std::thread unit([&] {
+        uint8_t ab[64];
+        sockaddr_in from{};
+        socklen_t nFrom = sizeof from;
+        if (::recvfrom(fd, ab, sizeof ab, 0, reinterpret_cast<sockaddr*>(&from), &nFrom) < 0)
+            return;
+        Bytes bad = ValidHeader();
+        bad[4] ^= 1;
+        const Bytes good = ValidHeader();
+        ::sendto(fdOther, good.data(), good.size(), 0, reinterpret_cast<sockaddr*>(&from), nFrom);
+        for (int i = 0; i < 50; ++i) {
+            ::sendto(fd, bad.data(), bad.size(), 0, reinterpret_cast<sockaddr*>(&from), nFrom);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(link.Poll());
+    const auto elapsed = std::chrono::steady_clock::now() - t0;
+    unit.join();
+    EXPECT_GE(elapsed, std::chrono::milliseconds(290));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(700));
+    EXPECT_EQ(m_prompts.Log(), (std::vector<std::string>{"Error"}));
+    link.CloseSocket(CEthLink::EClose::JobEnd);
+    ::close(fd);
+    ::close(fdOther);
 }
 
 } // namespace

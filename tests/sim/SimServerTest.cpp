@@ -10,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+#include "SimServerUtil.h"
 #include "SimTestUtil.h"
 #include "TestUtil.h"
 
@@ -74,11 +75,11 @@ private:
 
 class CUdpLink : public CLink {
 public:
-    explicit CUdpLink(uint16_t nPort) {
+    explicit CUdpLink(uint16_t nPort, const std::string& strHost = "127.0.0.1") {
         m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
         m_to.sin_family = AF_INET;
         m_to.sin_port = htons(nPort);
-        ::inet_pton(AF_INET, "127.0.0.1", &m_to.sin_addr);
+        ::inet_pton(AF_INET, strHost.c_str(), &m_to.sin_addr);
     }
     ~CUdpLink() override { ::close(m_fd); }
     void Send(const std::vector<uint8_t>& ab) override {
@@ -105,9 +106,10 @@ struct CConversation {
     CLink& m_link;
     uint32_t m_nSeq = 0;
     std::vector<uint8_t> m_reply{};
+    uint8_t m_nAddr = 0x07;
 
     int Send(int nCmd, const std::vector<uint8_t>& abData = {}, int nWaitMs = 1000) {
-        m_link.Send(Request(0x07, m_nSeq, nCmd, abData));
+        m_link.Send(Request(m_nAddr, m_nSeq, nCmd, abData));
         m_reply = m_link.Receive(nWaitMs);
         if (m_reply.empty()) return -1;
         const int nCheck = frame::CheckReply(m_reply.data(), m_reply.size());
@@ -402,4 +404,72 @@ TEST(SimServerTest, ServesAGivenDevice) {
     EXPECT_EQ(ToHex(ab, 5), "FE 00 00 10 0E");
     server.Stop();
     ::close(fdMaster);
+}
+
+TEST(SimSiteTest, EveryUnitAnswersAsItselfWithItsFaults) {
+    SSiteLayout layout;
+    layout.m_nUnits = 12;
+    layout.m_strFirstHost = "127.1.200.1";
+    layout.m_nPort = 0;
+    layout.m_nStep = 3;
+    layout.m_nSilentEvery = 4;
+    layout.m_nSlowEvery = 6;
+    layout.m_nSlowMs = 150;
+    layout.m_nOtherAddrEvery = 5;
+    CSimSite site;
+    std::string strError;
+    ASSERT_TRUE(StartSite(site, layout, strError)) << strError;
+    ASSERT_EQ(site.Size(), 12u);
+    for (size_t i = 0; i < site.Size(); ++i) {
+        const size_t n = i + 1;
+        const SSiteUnit& unit = site.Unit(i);
+        SCOPED_TRACE(SiteUnitLine(unit));
+        EXPECT_EQ(unit.m_strHost, "127.1.200." + std::to_string(1 + 3 * i));
+        CUdpLink link(unit.m_nPort, unit.m_strHost);
+        CConversation c{link};
+        c.m_nAddr = n % 5 == 0 ? 2 : 0;
+        const auto t0 = Clock::now();
+        const int nSync = c.Send(-1, {}, 250);
+        if (n % 4 == 0) {
+            EXPECT_EQ(nSync, -1);
+            continue;
+        }
+        EXPECT_EQ(nSync, frame::ERR_RESYNC);
+        EXPECT_EQ(Clock::now() - t0 >= std::chrono::milliseconds(150), n % 6 == 0);
+        ASSERT_EQ(c.Send(-1), frame::OK);
+        ASSERT_EQ(c.Send(frame::CMD_STATUS), frame::OK);
+        const uint8_t* p = c.m_reply.data() + frame::OFS_DATA;
+        EXPECT_EQ(p[status::ST_SERIAL_NO] | p[status::ST_SERIAL_NO + 1] << 8, 0x1001 + i);
+        EXPECT_EQ(p[status::ST_CHECK_WORD] | p[status::ST_CHECK_WORD + 1] << 8, 0x8001 + i);
+        // A command on another comm address is not this unit's.
+        c.m_nAddr ^= 3;
+        EXPECT_EQ(c.Send(frame::CMD_STATUS, {}, 100), -1);
+        // Its own record says where it is reached, and only it saw these frames.
+        site.WithUnit(i, [&](CSimUnit& u) {
+            EXPECT_EQ(u.Params().DottedAt(NetParams::OFS_IP), unit.m_strHost);
+            EXPECT_EQ(u.Params().Port(), unit.m_nPort);
+            EXPECT_EQ(u.Params()[NetParams::OFS_UNIT_COMM_ADDR], n % 5 == 0 ? 2 : 0);
+            EXPECT_EQ(u.FrameCount(frame::CMD_STATUS), 1u);
+            return 0;
+        });
+    }
+}
+
+TEST(SimSiteTest, LayoutStaysOnLoopback) {
+    const struct {
+        size_t nUnits;
+        const char* pszFirst;
+        uint32_t nStep;
+    } bad[] = {{0, "127.1.0.1", 1}, {2, "127.255.255.255", 1}, {3, "127.255.0.0", 0x8000},
+               {1, "10.0.0.1", 1},  {1, "127.1.0", 1},         {70000, "127.1.0.1", 1}};
+    for (const auto& b : bad) {
+        SSiteLayout layout;
+        layout.m_nUnits = b.nUnits;
+        layout.m_strFirstHost = b.pszFirst;
+        layout.m_nStep = b.nStep;
+        std::vector<SSiteUnit> units;
+        std::string strError;
+        EXPECT_FALSE(LayOutSite(layout, units, strError)) << b.pszFirst << " " << b.nUnits;
+        EXPECT_FALSE(strError.empty());
+    }
 }

@@ -315,6 +315,28 @@ TEST(SimUnitTest, LoadBlockOutsideTheMemoryIsRefused) {
     EXPECT_EQ(unit.MemoryCrc32(), 0x504BF849u); // 512 KiB of erased memory
 }
 
+TEST(SimUnitTest, LoadAcrossAPageBoundaryAndThePresetCheckWord) {
+    CSimUnit unit;
+    unit.PresetCheckWord(0x4242);
+    EXPECT_EQ(unit.CheckWord(), 0x4242);
+    CUnitClient client{unit};
+    client.Sync();
+    std::vector<uint8_t> ab(300);
+    for (size_t i = 0; i < ab.size(); ++i)
+        ab[i] = static_cast<uint8_t>(i);
+    client.Must(frame::CMD_LOAD,
+                LoadBlock(0x1000 - 100, std::vector<uint8_t>(ab.begin(), ab.begin() + 200)));
+    // The load erased the program the unit came with.
+    EXPECT_EQ(unit.CheckWord(), 0xFFFF);
+    const std::vector<uint8_t>& mem = unit.Memory();
+    EXPECT_EQ(mem[0x1000 - 101], 0xFF);
+    EXPECT_TRUE(std::equal(ab.begin(), ab.begin() + 200, mem.begin() + 0x1000 - 100));
+    EXPECT_EQ(mem[0x1000 + 100], 0xFF);
+    client.Must(frame::CMD_LOAD, LoadBlock(0x7FFFE, {0x12, 0x34}));
+    EXPECT_EQ(unit.Memory()[0x7FFFF], 0x34);
+    EXPECT_EQ(unit.CheckWord(), 0x1234);
+}
+
 namespace {
 
 // An S3 record of the bytes at nAddr.

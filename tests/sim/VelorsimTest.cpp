@@ -219,6 +219,12 @@ TEST(VelorsimTest, FaultOptionsReachTheUnit) {
                    "300",
                    "--unsolicited",
                    "9",
+                   "--stray-before-block",
+                   "10",
+                   "--stray-before-exchange",
+                   "11",
+                   "--stray",
+                   "duplicate",
                    "--keys-disabled"});
     ASSERT_FALSE(sim.WaitLine("udp: ").empty());
     ASSERT_EQ(sim.Signal(SIGTERM), 0);
@@ -233,7 +239,8 @@ TEST(VelorsimTest, FaultOptionsReachTheUnit) {
         "check_word_zero": true, "status_count": 47, "switch_off": true,
         "properties_mode": true, "answer_reset": true, "store_mismatch": true,
         "stop_after_load_blocks": 6, "polls_only": true, "reply_delay_ms": 7,
-        "oversize_reply": 300, "unsolicited_ms": 9})"));
+        "oversize_reply": 300, "unsolicited_ms": 9, "stray_before_block": 10,
+        "stray_before_exchange": 11, "stray": "duplicate"})"));
 }
 
 TEST(VelorsimTest, AnAddressOfItsOwnTakesItsCommandsAndAnyPoll) {

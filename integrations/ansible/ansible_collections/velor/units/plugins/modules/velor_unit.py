@@ -19,7 +19,11 @@ description:
   - The image is flashed first (C(velorctl flash --if-needed)), then the record fields are
     written (C(velorctl write --from -), keys never on a command line), so that a write
     that moves the unit to another address comes last.
+  - Every option is checked before anything goes to a unit, by the rules velorctl applies;
+    an option velorctl would refuse fails the task before any flash, in check mode too.
   - In check mode it reads only and tells what would change; nothing is written or loaded.
+  - C(changed) is true whenever the unit was sent a load or a write, also when the task
+    then fails (a flash that succeeded before the write failed says so in C(flash)).
   - With C(--diff) it shows the record fields before and after; keys are masked and show
     only whether they change.
   - C(--yes) is passed to velorctl, that is the playbook confirms the "Check Switches"
@@ -57,16 +61,16 @@ options:
     description: Redundant server timeout.
     type: int
   des_key:
-    description: DES key, 16 hex digits.
+    description: DES key, exactly 16 hex digits (0 included), as C(velorctl read) prints it.
     type: str
   tdes_key1:
-    description: Triple-DES key 1, 16 hex digits.
+    description: Triple-DES key 1, exactly 16 hex digits (0 included).
     type: str
   tdes_key2:
-    description: Triple-DES key 2, 16 hex digits.
+    description: Triple-DES key 2, exactly 16 hex digits (0 included).
     type: str
   tdes_key3:
-    description: Triple-DES key 3, 16 hex digits.
+    description: Triple-DES key 3, exactly 16 hex digits (0 included).
     type: str
   baud:
     description: The unit's own serial port rate (properties mode).
@@ -136,6 +140,7 @@ exit_class:
 
 import json
 import os
+import re
 
 from ansible.module_utils.basic import AnsibleModule
 
@@ -162,6 +167,57 @@ RECORD_ORDER = ["ip", "mask", "gateway", "port", "timeout"] + list(KEYS) + [
     "baud", "parity-off", "cts", "encryption", "auto-backup", "unit-comm-addr"]
 EXIT_CLASSES = {1: "refused", 2: "usage", 3: "comm", 4: "image"}
 MASK = "(key)"
+# velorctl's own checks refuse with these before anything goes to a unit.
+REFUSED_BEFORE_SENDING = (2, 4)
+UNIT_BAUD_RATES = (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200)
+KEY_FORM = re.compile(r"[0-9A-Fa-f]{16}\Z")
+OCTET = r"(?:[0-9]{1,3})"
+DOTTED_FORM = re.compile(r"%s\.%s\.%s\.%s\Z" % (OCTET, OCTET, OCTET, OCTET))
+
+
+def dotted_ok(text):
+    return bool(DOTTED_FORM.match(text)) and all(int(n) <= 255 for n in text.split("."))
+
+
+def in_range(low, high):
+    return lambda v: low <= v <= high
+
+
+# Option -> (check, what a good value is). A message names the option and the rule,
+# never the value: for keys that is the point, and the others keep to the same form.
+CHECKS = {
+    "ip": (dotted_ok, "four numbers 0..255 joined by dots"),
+    "mask": (dotted_ok, "four numbers 0..255 joined by dots"),
+    "gateway": (dotted_ok, "four numbers 0..255 joined by dots"),
+    "port": (in_range(0, 65535), "a number 0..65535"),
+    "timeout": (in_range(0, 65535), "a number 0..65535"),
+    "des_key": (lambda v: bool(KEY_FORM.match(v)), "exactly 16 hex digits"),
+    "tdes_key1": (lambda v: bool(KEY_FORM.match(v)), "exactly 16 hex digits"),
+    "tdes_key2": (lambda v: bool(KEY_FORM.match(v)), "exactly 16 hex digits"),
+    "tdes_key3": (lambda v: bool(KEY_FORM.match(v)), "exactly 16 hex digits"),
+    "baud": (lambda v: v in UNIT_BAUD_RATES, "one of " + " ".join(map(str, UNIT_BAUD_RATES))),
+    "unit_comm_addr": (in_range(0, 15), "a number 0..15"),
+    "addr": (in_range(0, 15), "a number 0..15"),
+    "line_baud": (lambda v: v in UNIT_BAUD_RATES,
+                  "one of " + " ".join(map(str, UNIT_BAUD_RATES))),
+}
+
+
+def hide_keys(module, values):
+    """Every spelling of a key that velorctl or the module may print is masked by Ansible."""
+    for value in values:
+        if isinstance(value, str) and value:
+            module.no_log_values.update((value, value.upper(), value.lower()))
+
+
+def check_options(module):
+    p = module.params
+    for option, (ok, rule) in sorted(CHECKS.items()):
+        value = p[option]
+        if value is not None and not ok(value):
+            module.fail_json(msg="%s is not %s" % (option, rule), exit_class="usage", rc=2)
+    if p["image"] and not os.path.isfile(p["image"]):
+        module.fail_json(msg="image %s is not a file" % p["image"], exit_class="image", rc=4)
 
 
 class VelorctlFailed(Exception):
@@ -195,6 +251,8 @@ class Unit(object):
         exe = p["velorctl"]
         if "/" not in exe:
             exe = module.get_bin_path(exe, required=True)
+        elif not os.access(exe, os.X_OK):
+            module.fail_json(msg="velorctl %s cannot be run" % exe, exit_class="usage", rc=2)
         self.exe = exe
         self.link = self._link(p)
 
@@ -288,15 +346,15 @@ def main():
     # The options are the first argument: what the module takes and how it checks it.
     module = AnsibleModule(options, supports_check_mode=True)
     p = module.params
+    hide_keys(module, [p[k] for k in ("des_key", "tdes_key1", "tdes_key2", "tdes_key3")])
     unit = Unit(module)
+    check_options(module)
     wanted = wanted_fields(p)
     out = dict(changed=False)
     diff = dict(before="", after="", before_header=p["target"], after_header=p["target"])
+    sending = None  # the command under way that loads or writes the unit
     try:
         if p["image"]:
-            if not os.path.isfile(p["image"]):
-                module.fail_json(msg="image %s is not a file" % p["image"], exit_class="image",
-                                 rc=4)
             if module.check_mode:
                 image_word = unit.image_check_word(p["image"])
                 unit_word = unit.run(["status"])["check-word"]
@@ -304,7 +362,10 @@ def main():
                 out["flash"] = dict(result="current" if current else "would-flash",
                                     check_word=image_word, unit_check_word=unit_word)
             else:
+                out["flash"] = dict(result="failed")
+                sending = "flash"
                 j = unit.run(["flash", "--if-needed", p["image"]])
+                sending = None
                 current = j.get("result") == "current"
                 out["flash"] = dict(result=j.get("result"), check_word=j.get("check-word"),
                                     unit_check_word=j.get("unit-check-word"))
@@ -314,6 +375,7 @@ def main():
                 diff["after"] += "check-word: %s\n" % out["flash"]["check_word"]
         if wanted:
             before = unit.run(["read"])
+            hide_keys(module, [before.get(k) for k in KEYS])
             record = dict((k, before[k]) for k in RECORD_ORDER if k in before)
             differ = dict((k, v) for k, v in wanted.items()
                           if k not in record or record[k] != v)
@@ -325,7 +387,10 @@ def main():
                 # Every field asked goes to velorctl, on stdin: it leaves out what the unit
                 # holds and locks, and keys never show in a process list.
                 command = ["write", "--from", "-"] + (["--reset"] if p["reset"] else [])
+                out["write"]["result"] = "failed"
+                sending = "write"
                 j = unit.run(command, data=json.dumps(wanted))
+                sending = None
                 out["write"]["result"] = j.get("result")
                 after = dict((k, j[k]) for k in RECORD_ORDER if k in j)
             if out["write"]["result"] != "unchanged":
@@ -335,9 +400,12 @@ def main():
             diff["before"] += record_text(record)
             diff["after"] += record_text(after, changed_keys)
     except VelorctlFailed as e:
+        if sending and e.rc not in REFUSED_BEFORE_SENDING:
+            out["changed"] = True
+        if sending and e.result:
+            out[sending]["result"] = e.result
         module.fail_json(msg="velorctl %s: %s" % (e.command, e.stderr or "failed"), rc=e.rc,
-                         exit_class=EXIT_CLASSES.get(e.rc, "other"), result=e.result,
-                         **dict((k, v) for k, v in out.items() if k != "changed"))
+                         exit_class=EXIT_CLASSES.get(e.rc, "other"), result=e.result, **out)
     if module._diff:
         out["diff"] = diff
     module.exit_json(**out)
