@@ -1,4 +1,6 @@
 #include "cli/Campaign.h"
+#include "cli/Fields.h"
+#include "cli/Output.h"
 #include "cli/TextForms.h"
 
 #include <fcntl.h>
@@ -104,9 +106,8 @@ json CampaignIdentity(const SFleetCommand& cmd) {
         for (const auto& str : MergeAssignments({cmd.m_fileAssignments, cmd.m_assignments})) {
             const std::string strField = str.substr(0, str.find('='));
             // A report may be mailed or kept on a share: a key's value never goes there.
-            fields[strField] = strField.find("key") != std::string::npos
-                                   ? std::string("(key)")
-                                   : str.substr(str.find('=') + 1);
+            fields[strField] =
+                IsSecretField(strField) ? std::string("(key)") : str.substr(str.find('=') + 1);
         }
         j["fields"] = fields;
     }
@@ -200,7 +201,7 @@ bool CCampaignReport::Append(const json& identity, const std::string& strTarget,
     line["check-word-before"] = CheckWord(nCheckBefore);
     line["check-word-after"] = CheckWord(nCheckAfter);
     line["seconds"] = static_cast<double>(static_cast<int64_t>(dSeconds * 1000)) / 1000;
-    const std::string strText = line.dump() + "\n";
+    const std::string strText = out::JsonText(line) + "\n";
     // One write for the whole line, so a kill leaves at most the last line cut short.
     size_t nDone = 0;
     while (nDone < strText.size()) {

@@ -5,16 +5,12 @@
 #include <cinttypes>
 #include <iostream>
 
+#include "cli/Output.h"
 #include "params/Texts.h"
 #include "platform/SerialDevice.h"
 
-std::mutex& CCliPrompts::LineMutex() {
-    static std::mutex s_mutex;
-    return s_mutex;
-}
-
 void CCliPrompts::Message(const std::string& strText) {
-    std::lock_guard lock(LineMutex());
+    std::lock_guard lock(m_output.Lock());
     if (m_bProgressStarted && m_bTerminal) std::fputc('\n', m_pErr);
     m_bProgressStarted = false;
     // Several texts end in a newline of their own; one line per message.
@@ -32,9 +28,7 @@ void CCliPrompts::Message(const std::string& strText) {
 }
 
 void CCliPrompts::Note(const std::string& strText) {
-    std::lock_guard lock(LineMutex());
-    std::fprintf(m_pErr, "%svelorctl: %s\n", m_strPrefix.c_str(), strText.c_str());
-    std::fflush(m_pErr);
+    m_output.Note(strText, m_strPrefix);
 }
 
 void CCliPrompts::PortOpenFailed(const std::string& strDevice, int nError) {
@@ -131,7 +125,7 @@ void CCliPrompts::Progress(uint64_t nDone, uint64_t nTotal) {
         m_fnBytesDone(static_cast<uint64_t>(dFraction * static_cast<double>(m_nTotalBytes)));
         return;
     }
-    std::lock_guard lock(LineMutex());
+    std::lock_guard lock(m_output.Lock());
     const auto now = std::chrono::steady_clock::now();
     if (m_start == std::chrono::steady_clock::time_point{}) m_start = now;
     m_bProgressStarted = true;

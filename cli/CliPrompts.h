@@ -11,6 +11,7 @@
 
 #include "cli/FieldEdits.h"
 #include "cli/Outcome.h"
+#include "cli/Output.h"
 #include "firmware/ImageReader.h"
 #include "params/NetParams.h"
 #include "platform/Prompts.h"
@@ -19,7 +20,8 @@ class CCliPrompts : public IPrompts {
 public:
     enum class EMode { Status, Read, Write, Reset, Flash };
 
-    CCliPrompts(EMode eMode, FILE* pErr = stderr) : m_eMode(eMode), m_pErr(pErr) {}
+    CCliPrompts(EMode eMode, COutput& output = COutput::Std())
+        : m_eMode(eMode), m_output(output), m_pErr(output.Err()) {}
 
     // Command-line answers.
     bool m_bYes = false;   // OK to the switch notices
@@ -46,10 +48,6 @@ public:
 
     // Our own notes (not a job's messages) also go to stderr.
     void Note(const std::string& strText);
-
-    // One lock for every line written to stderr, so that the lines of units run at
-    // once never mix mid-line.
-    static std::mutex& LineMutex();
 
     // With --fleet: every line this unit writes starts with its target ...
     std::string m_strPrefix;
@@ -84,6 +82,7 @@ public:
 
 private:
     EMode m_eMode;
+    COutput& m_output;
     FILE* m_pErr;
     bool m_bUsageRefused = false;
     bool m_bEditRefused = false;

@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/Output.h"
 #include "cli/TextForms.h"
 
 #include <libserialport.h>
@@ -119,67 +120,12 @@ void RunJob(const SLinkOptions& link, CCliHost& host, uint32_t nJob, const std::
     host.WaitForJob();
 }
 
-std::string KeyHex(const NetParams& rec, size_t nOfs) {
-    return HexText(rec.Data() + nOfs, NetParams::KEY_LEN);
-}
-
-json RecordJson(const NetParams& rec, bool bProperties) {
-    json j;
-    j["ip"] = rec.DottedAt(NetParams::OFS_IP);
-    j["mask"] = rec.DottedAt(NetParams::OFS_MASK);
-    j["gateway"] = rec.DottedAt(NetParams::OFS_GATEWAY);
-    j["port"] = rec.Port();
-    j["timeout"] = rec.Timeout();
-    j["des-key"] = KeyHex(rec, NetParams::OFS_DES_KEY);
-    j["tdes-key1"] = KeyHex(rec, NetParams::OFS_TDES_KEY1);
-    j["tdes-key2"] = KeyHex(rec, NetParams::OFS_TDES_KEY2);
-    j["tdes-key3"] = KeyHex(rec, NetParams::OFS_TDES_KEY3);
-    if (bProperties) {
-        const uint8_t n24 = rec[NetParams::OFS_SCP_FLAGS1];
-        j["baud"] = std::stoi(UNIT_BAUD_RATES[n24 & 7]);
-        j["parity-off"] = (n24 & 0x80) != 0;
-        j["cts"] = (n24 & 0x20) != 0;
-        j["encryption"] = (n24 & 0x08) != 0;
-        j["auto-backup"] = (rec[NetParams::OFS_SCP_FLAGS2] & 0x40) != 0;
-        j["unit-comm-addr"] = rec[NetParams::OFS_UNIT_COMM_ADDR];
-    }
-    return j;
-}
-
-// A flat object as aligned "name  value" lines, each after strPrefix.
-std::string Lines(const json& j, const std::string& strPrefix) {
-    size_t nWidth = 0;
-    std::string strText;
-    for (auto it = j.begin(); it != j.end(); ++it)
-        nWidth = std::max(nWidth, it.key().size());
-    for (auto it = j.begin(); it != j.end(); ++it) {
-        std::string strValue = it->is_string()    ? it->get<std::string>()
-                               : it->is_boolean() ? (it->get<bool>() ? "yes" : "no")
-                                                  : it->dump();
-        if (it->is_array()) {
-            strValue.clear();
-            for (const auto& e : *it)
-                strValue += (strValue.empty() ? "" : " ") +
-                            (e.is_string() ? e.get<std::string>() : e.dump());
-        }
-        strText += strPrefix + it.key() + std::string(nWidth - it.key().size(), ' ') + "  " +
-                   strValue + "\n";
-    }
-    return strText;
-}
-
 void Print(const SLinkOptions& link, const json& j) {
     if (link.m_pCapture) {
-        *link.m_pCapture = j.dump();
+        *link.m_pCapture = out::JsonText(j);
         return;
     }
-    if (link.m_bJson) {
-        std::printf("%s\n", j.dump().c_str());
-        std::fflush(stdout);
-    } else {
-        std::fputs(Lines(j, {}).c_str(), stdout);
-        std::fflush(stdout);
-    }
+    COutput::Std().Result(j, link.m_bJson);
 }
 
 std::string Hex6(uint32_t n) {
@@ -325,7 +271,7 @@ int RunRead(const SLinkOptions& link, CCliPrompts& prompts) {
     // velorctl read answers the configuration dialog with Cancel: having reached it
     // is the success.
     if (!prompts.m_readRecord) return Failed(link, prompts, host.m_eResult);
-    json j = RecordJson(*prompts.m_readRecord, prompts.m_bPropertiesMode);
+    json j = RecordJson(*prompts.m_readRecord, prompts.m_bPropertiesMode, false);
     j["serial-number"] = prompts.m_nSerialNo;
     j["keys-enabled"] = prompts.m_bKeysEnabled;
     j["properties-mode"] = prompts.m_bPropertiesMode;
@@ -342,7 +288,7 @@ int RunWrite(const SLinkOptions& link, CCliPrompts& prompts) {
     const EJobResult eResult = host.m_eResult;
     if (!prompts.m_strOutcome.empty() && prompts.m_readRecord) {
         // Already as asked: nothing was written and nothing reset.
-        json j = RecordJson(*prompts.m_readRecord, prompts.m_bPropertiesMode);
+        json j = RecordJson(*prompts.m_readRecord, prompts.m_bPropertiesMode, true);
         j["verified"] = false;
         j["reset"] = false;
         j["result"] = prompts.m_strOutcome;
@@ -350,7 +296,7 @@ int RunWrite(const SLinkOptions& link, CCliPrompts& prompts) {
         return Ended(prompts, EJobResult::Success);
     }
     if (prompts.m_bWriteConfirmed) {
-        json j = RecordJson(host.m_rec, prompts.m_bPropertiesMode);
+        json j = RecordJson(host.m_rec, prompts.m_bPropertiesMode, true);
         // The reset is offered only after the write; a reset that failed later does not
         // undo the verification.
         j["verified"] = prompts.m_bResetAsked && eResult != EJobResult::VerifyFailed;
@@ -516,7 +462,7 @@ int RunCommand(const SLinkOptions& link, CCliPrompts& prompts) {
 
 std::string FormatLines(const std::string& strJsonObject, const std::string& strPrefix) {
     const json j = json::parse(strJsonObject, nullptr, false);
-    return j.is_object() ? Lines(j, strPrefix) : std::string();
+    return j.is_object() ? out::Lines(j, strPrefix) : std::string();
 }
 
 bool ParseHostPort(const std::string& str, std::string& strHost, uint16_t& nPort) {
@@ -560,23 +506,25 @@ int RunPorts(bool bJson) {
     json com = json::object();
     for (int n = 1; n <= 9; ++n)
         com["COM" + std::to_string(n)] = serialdev::ResolvePort(n);
+    COutput& output = COutput::Std();
     if (bJson) {
-        std::printf("%s\n", json{{"ports", ports}, {"com", com}}.dump().c_str());
+        output.Result(json{{"ports", ports}, {"com", com}}, true);
         return EXIT_OK;
     }
-    if (ports.empty()) std::printf("no serial ports found\n");
+    std::string strText = ports.empty() ? "no serial ports found\n" : "";
     for (const auto& p : ports) {
-        std::printf("%-16s %s", p["device"].get<std::string>().c_str(),
-                    p["description"].get<std::string>().c_str());
+        const std::string strDevice = out::ValueText(p["device"]);
+        strText += strDevice + std::string(strDevice.size() < 16 ? 16 - strDevice.size() : 0, ' ') +
+                   " " + out::ValueText(p["description"]);
         if (p.contains("usb-vendor"))
-            std::printf("  [USB %s:%s %s %s serial %s]", p["usb-vendor"].get<std::string>().c_str(),
-                        p["usb-product"].get<std::string>().c_str(),
-                        p["manufacturer"].get<std::string>().c_str(),
-                        p["product"].get<std::string>().c_str(),
-                        p["usb-serial"].get<std::string>().c_str());
-        std::printf("\n");
+            strText += "  [USB " + out::ValueText(p["usb-vendor"]) + ":" +
+                       out::ValueText(p["usb-product"]) + " " + out::ValueText(p["manufacturer"]) +
+                       " " + out::ValueText(p["product"]) + " serial " +
+                       out::ValueText(p["usb-serial"]) + "]";
+        strText += "\n";
     }
     for (auto it = com.begin(); it != com.end(); ++it)
-        std::printf("%s -> %s\n", it.key().c_str(), it->get<std::string>().c_str());
+        strText += it.key() + " -> " + out::ValueText(*it) + "\n";
+    output.Out(strText);
     return EXIT_OK;
 }

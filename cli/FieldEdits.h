@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Fields.h"
 #include "params/NetParams.h"
 #include "params/UnitStatus.h"
 
@@ -18,10 +19,9 @@ public:
     bool Parse(const std::vector<std::string>& assignments, std::string& strError);
 
     bool Empty() const { return m_values.empty(); }
-    bool HasAddressFields() const; // ip, mask, gateway
-    bool HasKeyFields() const;     // des-key, tdes-key1..3
-    bool
-    HasPropertyFields() const; // baud, parity-off, cts, encryption, auto-backup, unit-comm-addr
+    bool HasAddressFields() const;  // ip, mask, gateway
+    bool HasKeyFields() const;      // des-key, tdes-key1..3
+    bool HasPropertyFields() const; // baud, parity-off, cts, encryption, auto-backup, ...
 
     // Network fields into the record (what the configuration dialog's OK stores,
     // reserved bytes 53..60 zeroed).
@@ -40,11 +40,10 @@ public:
     bool NetworkHeld(const NetParams& rec) const;
     bool PropertiesHeld(const uint8_t* pPlain) const;
 
-    static const std::vector<std::string>& NetworkFieldNames();
-    static const std::vector<std::string>& PropertyFieldNames();
-
 private:
-    std::map<std::string, std::string> m_values; // field -> value as given
+    bool Has(bool (*fnWhich)(const SField&)) const;
+
+    std::map<std::string, SFieldValue> m_values; // field -> its value, parsed
     std::set<std::string> m_fromFile;
 };
 

@@ -21,6 +21,8 @@
 #include <thread>
 
 #include "cli/Campaign.h"
+#include "cli/Interrupts.h"
+#include "cli/Output.h"
 #include "firmware/ImageReader.h"
 #include "platform/OpenFileLimit.h"
 #include "platform/SerialDevice.h"
@@ -36,7 +38,6 @@ using Clock = std::chrono::steady_clock;
 // A site is dozens of units, not thousands; a file this long is a mistake.
 constexpr size_t MAX_UNITS = 4096;
 constexpr size_t MAX_FILE_BYTES = 4 << 20;
-constexpr int EXIT_INTERRUPTED = 130; // as a shell reports a command ended by Ctrl-C
 
 std::string Trim(const std::string& str) {
     const size_t nFirst = str.find_first_not_of(" \t\r");
@@ -59,10 +60,7 @@ std::vector<std::string> SplitCells(const std::string& strLine) {
 }
 
 bool IsFieldName(const std::string& str) {
-    for (const auto* pNames :
-         {&CFieldEdits::NetworkFieldNames(), &CFieldEdits::PropertyFieldNames()})
-        if (std::find(pNames->begin(), pNames->end(), str) != pNames->end()) return true;
-    return false;
+    return FindField(str) != nullptr;
 }
 
 // One line's cells into a unit; false with the reason.
@@ -210,43 +208,8 @@ private:
 };
 
 void Line(const std::string& str) {
-    std::lock_guard lock(CCliPrompts::LineMutex());
-    std::fprintf(stderr, "%s\n", str.c_str());
-    std::fflush(stderr);
+    COutput::Std().ErrLine(str);
 }
-
-// Ctrl-C arrives as a signal the main thread waits for; every thread the fleet starts
-// inherits the mask and never sees it, so no job's system call is interrupted.
-class CInterrupts {
-public:
-    CInterrupts() {
-        struct sigaction old {};
-        ::sigaction(SIGINT, nullptr, &old);
-        // A command started in the background by a script ignores Ctrl-C: so do we.
-        m_bWatch = old.sa_handler != SIG_IGN;
-        if (!m_bWatch) return;
-        sigemptyset(&m_set);
-        sigaddset(&m_set, SIGINT);
-        ::pthread_sigmask(SIG_BLOCK, &m_set, &m_old);
-    }
-    ~CInterrupts() {
-        if (m_bWatch) ::pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
-    }
-    // Waits up to nMs; true when Ctrl-C was pressed.
-    bool Wait(int nMs) {
-        if (!m_bWatch) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(nMs));
-            return false;
-        }
-        const timespec ts{0, static_cast<long>(nMs) * 1000000L};
-        return ::sigtimedwait(&m_set, nullptr, &ts) == SIGINT;
-    }
-
-private:
-    bool m_bWatch = false;
-    sigset_t m_set{};
-    sigset_t m_old{};
-};
 
 // The table's word for how a unit ended.
 std::string ResultName(const SSlot& slot) {
@@ -320,7 +283,7 @@ bool ReadFleetFile(const std::string& strPath, std::vector<SFleetUnit>& units,
             for (const auto& strColumn : cells) {
                 if (strColumn != "target" && strColumn != "addr" && strColumn != "line-baud" &&
                     strColumn != "line-parity" && !IsFieldName(strColumn)) {
-                    strError = strWhere + "unknown column '" + strColumn + "'";
+                    strError = strWhere + "unknown column '" + ShownArgument(strColumn) + "'";
                     return false;
                 }
                 if (!columns.insert(strColumn).second) {
@@ -444,7 +407,9 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
     }
     bool bReportFailed = false;
 
-    CInterrupts interrupts;
+    CInterrupts interrupts({}, [] {
+        Line("velorctl: interrupted again: ending now, units still running are left as they are");
+    });
     std::set<std::string> busyLinks;
     size_t nRunning = 0, nDone = 0, nFailed = 0;
     nDone = static_cast<size_t>(std::count_if(
@@ -513,12 +478,8 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
                 progress();
             }
         }
-        if (interrupts.Wait(20)) {
-            if (bInterrupted) {
-                Line("velorctl: interrupted again: ending now, units still running are left "
-                     "as they are");
-                std::_Exit(EXIT_INTERRUPTED);
-            }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (interrupts.Stopped() && !bInterrupted) {
             bInterrupted = true;
             Line("velorctl: interrupted: no more units are started; the " +
                  std::to_string(nRunning) +
@@ -562,7 +523,7 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
         jUnits.push_back(j);
     }
     if (cmd.m_bJson) {
-        std::printf("%s\n", jUnits.dump().c_str());
+        COutput::Std().Out(out::JsonText(jUnits) + "\n");
     } else {
         char szHead[160];
         std::snprintf(szHead, sizeof szHead, "%-*s  %-14s  %-9s  %s\n", static_cast<int>(nWidth),
@@ -573,8 +534,8 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
                 j["exit"].is_null()
                     ? "-"
                     : std::to_string(j["exit"].get<int>()) + " " + j["class"].get<std::string>();
-            strText += j["unit"].get<std::string>() +
-                       std::string(nWidth - j["unit"].get<std::string>().size(), ' ') + "  ";
+            const std::string strUnit = out::ValueText(j["unit"]);
+            strText += strUnit + std::string(nWidth - std::min(nWidth, strUnit.size()), ' ') + "  ";
             char szRow[128];
             std::snprintf(szRow, sizeof szRow, "%-14s  %-9s  %s\n",
                           j["result"].get<std::string>().c_str(), strExit.c_str(),
@@ -582,9 +543,8 @@ int RunFleet(const std::string& strPath, unsigned nParallel, SFleetCommand cmd) 
             strText += szRow;
         }
         strText += CountsLine(cmd.m_eMode, jUnits);
-        std::fputs(strText.c_str(), stdout);
+        COutput::Std().Out(strText);
     }
-    std::fflush(stdout);
     if (bReportFailed) {
         // The report is what a resumed run trusts: a gap in it is not a success.
         notes.Note("the report " + cmd.m_strReport + " misses units; do not resume from it");

@@ -25,7 +25,6 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-constexpr int EXIT_INTERRUPTED = 130;          // as a shell reports a command ended by Ctrl-C
 constexpr uint64_t WIDEST_UNASKED = 65536;     // a /16
 constexpr uint32_t FIRST_UNICAST = 0x01000000; // 0.x.x.x names this host's network
 constexpr uint32_t FIRST_MULTICAST = 0xE0000000;

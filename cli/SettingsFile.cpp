@@ -1,12 +1,10 @@
 #include "cli/SettingsFile.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "cli/FieldEdits.h"
+#include "platform/OutsideFile.h"
 
 namespace {
 
@@ -15,57 +13,59 @@ const std::vector<std::string> s_unitOwn = {"serial-number", "keys-enabled", "pr
 
 // A saved record is well under a kilobyte; anything this large is not one.
 constexpr size_t MAX_FILE_BYTES = 1 << 20;
+// A saved record is one flat object; a deeper file is not one, and is refused before
+// anything is built from it.
+constexpr int MAX_DEPTH = 4;
 
-bool Known(const std::string& strKey) {
-    const auto& net = CFieldEdits::NetworkFieldNames();
-    const auto& props = CFieldEdits::PropertyFieldNames();
-    return std::find(net.begin(), net.end(), strKey) != net.end() ||
-           std::find(props.begin(), props.end(), strKey) != props.end();
+using json = nlohmann::ordered_json;
+
+// The text write takes for a value from the file.
+std::string AssignedText(const json& v) {
+    return v.is_string()    ? v.get<std::string>()
+           : v.is_boolean() ? (v.get<bool>() ? "on" : "off")
+                            : v.dump();
 }
 
 } // namespace
 
 bool ReadSettingsFile(const std::string& strPath, SSettingsFile& file, std::string& strError) {
-    const std::string strName = strPath == "-" ? "stdin" : strPath;
-    std::string strText;
-    {
-        std::ifstream in;
-        std::istream* pIn = &std::cin;
-        if (strPath != "-") {
-            in.open(strPath, std::ios::binary);
-            if (!in.is_open()) {
-                strError = "cannot open " + strName;
-                return false;
-            }
-            pIn = &in;
-        }
-        char ab[4096];
-        while (strText.size() <= MAX_FILE_BYTES && pIn->read(ab, sizeof ab).gcount() > 0)
-            strText.append(ab, static_cast<size_t>(pIn->gcount()));
-        if (strText.size() > MAX_FILE_BYTES) {
-            strError = strName + ": too large for a unit's settings";
-            return false;
-        }
+    file = {};
+    const std::string strName = strPath == "-" ? "stdin" : outside::Printable(strPath);
+    const outside::SFileText text =
+        outside::ReadFile(strPath, MAX_FILE_BYTES, outside::MAX_LINE_BYTES, /*stdin*/ true);
+    if (!text.Ok()) {
+        strError = outside::Printable(text.m_strError);
+        return false;
     }
-    const auto j = nlohmann::ordered_json::parse(strText, nullptr, false);
+    bool bTooDeep = false;
+    const json::parser_callback_t fnDepth = [&](int nDepth, json::parse_event_t eEvent, json&) {
+        const bool bOpen = eEvent == json::parse_event_t::object_start ||
+                           eEvent == json::parse_event_t::array_start;
+        if (bOpen && nDepth >= MAX_DEPTH) bTooDeep = true;
+        return !bTooDeep;
+    };
+    const json j = json::parse(text.m_strText, fnDepth, false);
+    if (bTooDeep) {
+        strError = strName + ": nested deeper than a unit's settings ever are";
+        return false;
+    }
     if (j.is_discarded() || !j.is_object()) {
         strError = strName + ": not a JSON object as `velorctl read --json` prints it";
         return false;
     }
     std::string strUnknown;
     size_t nUnknown = 0;
-    file = {};
     for (auto it = j.begin(); it != j.end(); ++it) {
         const std::string& strKey = it.key();
         if (std::find(s_unitOwn.begin(), s_unitOwn.end(), strKey) != s_unitOwn.end()) {
             file.m_ignored.push_back(strKey);
-        } else if (!Known(strKey)) {
-            strUnknown += (nUnknown++ ? ", '" : "'") + strKey + "'";
+        } else if (!FindField(strKey)) {
+            strUnknown += (nUnknown++ ? ", '" : "'") + ShownArgument(strKey) + "'";
+        } else if (it->is_structured() || it->is_null()) {
+            strError = strName + ": " + strKey + " is a list, an object or null, not a value";
+            return false;
         } else {
-            const std::string strValue = it->is_string()    ? it->get<std::string>()
-                                         : it->is_boolean() ? (it->get<bool>() ? "on" : "off")
-                                                            : it->dump();
-            file.m_assignments.push_back(strKey + "=" + strValue);
+            file.m_assignments.push_back(strKey + "=" + AssignedText(*it));
         }
     }
     if (!strUnknown.empty()) {

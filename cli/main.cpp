@@ -11,9 +11,9 @@
 
 #include "cli/Commands.h"
 #include "cli/Fleet.h"
+#include "cli/Output.h"
 #include "cli/Scan.h"
 #include "cli/SettingsFile.h"
-#include "platform/HexText.h"
 #include "platform/Trace.h"
 #include "velor/Version.h"
 
@@ -21,11 +21,15 @@ namespace {
 
 void InstallTrace() {
     static const auto s_start = std::chrono::steady_clock::now();
+    // Called under the trace's own lock: the last command needs no other.
+    static uint8_t s_nLastCommand = 0;
     SetTraceSink([](ETraceDir eDir, const uint8_t* p, size_t n) {
         const double dT =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - s_start).count();
-        std::fprintf(stderr, "[%9.3f] %s %s\n", dT, eDir == ETraceDir::Sent ? "->" : "<-",
-                     HexText(p, n, ' ').c_str());
+        const bool bSent = eDir == ETraceDir::Sent;
+        char sz[32];
+        std::snprintf(sz, sizeof sz, "[%9.3f] %s ", dT, bSent ? "->" : "<-");
+        COutput::Std().ErrLine(sz + out::TraceText(bSent, p, n, s_nLastCommand));
     });
 }
 
@@ -33,7 +37,7 @@ constexpr const char* NOTE_UDP_FORM =
     "--udp wants a dotted IPv4 address and an optional port 1..65535, e.g. 192.168.0.132:3001";
 
 void Note(const std::string& strText) {
-    std::fprintf(stderr, "velorctl: %s\n", strText.c_str());
+    COutput::Std().Note(strText);
 }
 
 int Usage(const std::string& strText) {
@@ -113,13 +117,15 @@ int main(int argc, char** argv) {
     std::vector<std::string> assignments;
     bool bReset = false;
     pWrite->add_option("FIELD=VALUE", assignments,
-                       "ip, mask, gateway, port, timeout, des-key, tdes-key1, tdes-key2, "
-                       "tdes-key3 (keys as 16 hex digits); in properties mode also baud, "
-                       "parity-off, cts, encryption, auto-backup, unit-comm-addr");
+                       FieldNames(false) +
+                           " (keys as exactly 16 hex digits; a key on the "
+                           "command line is visible to every local user in the process list: "
+                           "give keys with --from - instead); in properties mode also " +
+                           FieldNames(true));
     std::string strFrom;
     pWrite->add_option("--from", strFrom,
-                       "the settings saved by `read --json` (- for stdin); FIELD=VALUE "
-                       "replace single fields of it");
+                       "the settings saved by `read --json` (- for stdin, the way to give "
+                       "keys unseen); FIELD=VALUE replace single fields of it");
     pWrite->add_flag("--reset", bReset, "reset the unit after a verified write");
     auto* pResetCmd = app.add_subcommand("reset", "reset the unit");
     auto* pFlash = app.add_subcommand("flash", "download the image and compare the check word");

@@ -178,7 +178,7 @@ bool CEthLink::ReceiveAnswer(EAwait eAwait, int& nError) {
         nError = bAside ? nAsideError : WSAETIMEDOUT;
         return false;
     }
-    std::memcpy(m_pFrame.get(), abAside.data(), abAside.size());
+    if (!abAside.empty()) std::memcpy(m_pFrame.get(), abAside.data(), abAside.size());
     m_nReceived = abAside.size();
     return true;
 }

@@ -67,7 +67,7 @@ void CheckEdits(const std::vector<std::string>& lines) {
             FUZZ_CHECK(rec.Port() == Decimal(strValue));
         } else if (strField == "timeout") {
             FUZZ_CHECK(rec.Timeout() == Decimal(strValue));
-        } else if (strField.find("key") != std::string::npos) {
+        } else if (IsSecretField(strField)) {
             const size_t nOfs = strField == "des-key"     ? NetParams::OFS_DES_KEY
                                 : strField == "tdes-key1" ? NetParams::OFS_TDES_KEY1
                                 : strField == "tdes-key2" ? NetParams::OFS_TDES_KEY2

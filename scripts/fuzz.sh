@@ -2,13 +2,13 @@
 # Runs one libFuzzer target (or all of them) for a number of seconds:
 #   scripts/fuzz.sh TARGET SECONDS      e.g. scripts/fuzz.sh image_reader 600
 #   scripts/fuzz.sh all SECONDS         each target in turn (what .ci/run does)
-# Targets: image_reader serial_reply eth_reply text_fields sim_request udp_scan serial_scan.
+# Targets: image_reader serial_reply eth_reply text_fields sim_request json_output settings_file udp_scan serial_scan.
 # Builds the fuzz preset first. Inputs found stay in build/fuzz/corpus/TARGET (the
 # seeds in fuzz/corpus/TARGET are only read); a crash lands in build/fuzz/artifacts/
 # and makes the script fail. VELOR_FUZZ_JOBS=N runs N workers on one target.
 set -eu
 cd "$(dirname "$0")/.."
-TARGETS="image_reader serial_reply eth_reply text_fields sim_request udp_scan serial_scan"
+TARGETS="image_reader serial_reply eth_reply text_fields sim_request json_output settings_file udp_scan serial_scan"
 if [ $# -ne 2 ]; then
     echo "usage: $0 TARGET|all SECONDS   (targets: $TARGETS)" >&2
     exit 2

@@ -57,6 +57,35 @@ class Site:
         self.proc.wait(10)
 
 
+class Sim:
+    """One velorsim unit of its own, for the refusal cases."""
+
+    def __init__(self, velorsim, host, state, extra=()):
+        self.state = state
+        self.proc = subprocess.Popen(
+            [velorsim, "--udp", host + ":0", "--running", "--state-file", state] + list(extra),
+            stdout=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline().strip()  # "udp: HOST:PORT" once it is ready
+        if not line.startswith("udp: "):
+            raise RuntimeError("velorsim did not start: " + line)
+        self.target = "udp:" + line[5:]
+
+    def dump(self):
+        if os.path.exists(self.state):
+            os.remove(self.state)
+        self.proc.send_signal(signal.SIGUSR1)
+        for _ in range(200):
+            if os.path.exists(self.state):
+                with open(self.state) as f:
+                    return json.load(f)
+            time.sleep(0.025)
+        raise RuntimeError("no state dump from velorsim")
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+
+
 class Unit:
     """One unit of the site: its index in the site's state and its target."""
 

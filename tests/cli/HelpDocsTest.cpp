@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/HelpDocs.h"
+#include "tools/HelpDocs.h"
 
 namespace {
 

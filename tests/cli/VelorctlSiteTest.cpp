@@ -194,7 +194,7 @@ TEST_F(VelorctlSiteTest, RestoreFromASavedFile) {
     const uint32_t nFrames = FramesReceived(*m_units[1], -1);
     const std::pair<std::string, const char*> aCases[] = {
         {R"({"ip":"10.1.0.5","colour":1,"size":2})", "unknown fields 'colour', 'size'"},
-        {R"({"des-key":"1234567890ABCDEF"})", "for des-key: the digit 0"},
+        {R"({"des-key":"1234567890ABCDE"})", "for des-key: a key is exactly 16 hex digits"},
         {R"({"gateway":"10.1.0.300"})", "for gateway"},
         {R"({"port":65536})", "for port"},
         {R"(["ip"])", "not a JSON object"},

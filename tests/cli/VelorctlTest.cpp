@@ -253,3 +253,62 @@ TEST_F(VelorctlTest, VersionAndThePortListForScripts) {
     EXPECT_NE(run.strOut.find("COM3 -> " + m_sim.PtyPath() + "\n"), std::string::npos)
         << run.strOut;
 }
+
+TEST_F(VelorctlTest, ReadThenWriteFromRestoresTheDefaultUnitOverBothLinks) {
+    // The simulated unit's own keys hold the digit 0, as real units' do.
+    const std::string strSaved = m_strDir + "saved.json";
+    for (const std::string& strLink : {m_strUdp, m_strSerial}) {
+        const NetParams before = m_sim.WithUnit([](CSimUnit& u) { return u.Params(); });
+        SRun run = Run(strLink + " --yes --json read >" + strSaved);
+        ASSERT_EQ(run.nExit, 0) << run.strErr;
+        run = Run(strLink + " --yes write timeout=9 des-key=1111111111111111 "
+                            "tdes-key3=2222222222222222");
+        ASSERT_EQ(run.nExit, 0) << run.strErr;
+        run = Run(strLink + " --yes --json write --from " + strSaved);
+        ASSERT_EQ(run.nExit, 0) << run.strErr;
+        const auto j = Json(run);
+        EXPECT_EQ(j["verified"], true);
+        EXPECT_EQ(j["des-key"], "(key)");
+        const NetParams after = m_sim.WithUnit([](CSimUnit& u) { return u.Params(); });
+        for (size_t i = 0; i < NetParams::OFS_RESERVED; ++i)
+            EXPECT_EQ(after[i], before[i]) << strLink << " byte " << i;
+    }
+}
+
+TEST_F(VelorctlTest, NoOutputShowsAKey) {
+    const std::string strKey = "A1B2C3D4E5F6A7B8";
+    const std::string strFile = m_strDir + "keys.json", strFleet = m_strDir + "keys.csv";
+    std::vector<SRun> runs;
+    for (const std::string& strArgs :
+         {"des-key=" + strKey + "F", "tdes-key1=" + strKey.substr(0, 15) + "X", "des-key" + strKey,
+          strKey, "des_key=" + strKey, "des-key=" + strKey + " des-key=" + strKey})
+        runs.push_back(Run(m_strUdp + " --yes write " + strArgs));
+    for (const std::string& strJson :
+         {"{\"des-key\":\"" + strKey + "F\"}", "{\"des-key\":[\"" + strKey + "\"]}",
+          "{\"" + strKey + "\":1}"}) {
+        std::ofstream(strFile, std::ios::trunc) << strJson;
+        runs.push_back(Run(m_strUdp + " --yes write --from " + strFile));
+    }
+    std::ofstream(strFleet) << "target,des-key\nudp:127.0.0.1:" << m_sim.UdpPort() << "," << strKey
+                            << "0\n";
+    runs.push_back(Run("--fleet " + strFleet + " --yes write"));
+    for (const auto& run : runs)
+        EXPECT_EQ(run.nExit, 2) << run.strErr;
+    // A write that succeeds, traced: the request's key bytes and the records that
+    // decrypt to keys are masked.
+    runs.push_back(Run(m_strUdp + " --yes --trace --json write des-key=" + strKey));
+    EXPECT_EQ(runs.back().nExit, 0) << runs.back().strErr;
+    EXPECT_NE(runs.back().strErr.find("(key) (record, "), std::string::npos) << runs.back().strErr;
+    EXPECT_EQ(Json(runs.back())["des-key"], "(key)");
+    runs.push_back(Run(m_strSerial + " --yes --trace write tdes-key2=" + strKey));
+    EXPECT_EQ(runs.back().nExit, 0) << runs.back().strErr;
+    EXPECT_NE(runs.back().strOut.find("tdes-key2  (key)"), std::string::npos) << runs.back().strOut;
+    const std::string strKeyBytes = "A1 B2 C3 D4 E5 F6 A7 B8";
+    for (const auto& run : runs) {
+        for (const auto& str : {run.strOut, run.strErr}) {
+            EXPECT_EQ(str.find("A1B2C3D4E5F6"), std::string::npos) << str;
+            EXPECT_EQ(str.find("a1b2c3d4e5f6"), std::string::npos) << str;
+            EXPECT_EQ(str.find(strKeyBytes), std::string::npos) << str;
+        }
+    }
+}

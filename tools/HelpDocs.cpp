@@ -1,4 +1,4 @@
-#include "cli/HelpDocs.h"
+#include "tools/HelpDocs.h"
 
 #include <cctype>
 #include <sstream>

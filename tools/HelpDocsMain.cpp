@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "cli/HelpDocs.h"
+#include "tools/HelpDocs.h"
 
 namespace {
 
