@@ -36,8 +36,11 @@ void CHexKeyEdit::keyPressEvent(QKeyEvent* pEvent) {
     }
     const QString strText = pEvent->text();
     // Everything that would type a character is filtered, control characters too: so
-    // pasting with Ctrl+V cannot bring in what typing could not.
-    if (!std::all_of(strText.begin(), strText.end(), IsKeyChar)) {
+    // pasting with Ctrl+V cannot bring in what typing could not. The paste keys are
+    // refused by their meaning as well, since not every platform gives them a text
+    // (X11 sends 0x16, others nothing).
+    if (pEvent->matches(QKeySequence::Paste) ||
+        !std::all_of(strText.begin(), strText.end(), IsKeyChar)) {
         pEvent->accept();
         return;
     }

@@ -1,6 +1,8 @@
 #include "shell/DataExchange.h"
 
 #include <QComboBox>
+#include <QDialog>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QMessageBox>
 
@@ -24,10 +26,37 @@ bool ParseUInt(const QString& strText, uint32_t& nValue) {
 }
 } // namespace
 
+QMessageBox::StandardButton RunBox(QMessageBox& box) {
+    // The text may echo what was typed: never taken as markup.
+    box.setTextFormat(Qt::PlainText);
+    QWidget* pParent = box.parentWidget();
+    QWidget* pWindow = pParent ? pParent->window() : nullptr;
+    if (!pWindow || !pWindow->isVisible() || pWindow->windowModality() != Qt::NonModal) {
+        box.exec();
+        return box.standardButton(box.clickedButton());
+    }
+    // Over a dialog a job opened (not modal, so that the main window's Stop stays usable)
+    // the box holds that dialog only, not the whole program as exec() would.
+    const bool bWasEnabled = pWindow->isEnabled();
+    pWindow->setEnabled(false);
+    box.setEnabled(true);
+    box.setModal(false); // a message box is made modal by default
+    QEventLoop loop;
+    QObject::connect(&box, &QDialog::finished, &loop, &QEventLoop::quit);
+    // The job ended or was stopped: its dialog closes, and the box with it.
+    if (auto* pDlg = qobject_cast<QDialog*>(pWindow))
+        QObject::connect(pDlg, &QDialog::finished, &box, &QDialog::reject);
+    box.show();
+    box.activateWindow();
+    loop.exec(QEventLoop::DialogExec);
+    pWindow->setEnabled(bWasEnabled);
+    return box.standardButton(box.clickedButton());
+}
+
 void ShowMessage(QWidget* pParent, const std::string& strText) {
     QMessageBox box(QMessageBox::NoIcon, txt::MESSAGE_CAPTION, QString::fromStdString(strText),
                     QMessageBox::Ok, pParent);
-    box.exec();
+    RunBox(box);
 }
 
 void CDataExchange::Fail(QWidget* pField, const std::string& strMessage) {

@@ -4,6 +4,7 @@
 // focus with its text selected, and ends the exchange: nothing after it is read and
 // the caller stores nothing and keeps the dialog open.
 
+#include <QMessageBox>
 #include <cstdint>
 #include <string>
 
@@ -35,3 +36,7 @@ private:
 
 // A plain message box with an OK button only, the text exactly as given.
 void ShowMessage(QWidget* pParent, const std::string& strText);
+// Runs a message box of a dialog, its text as plain text, and returns the button clicked
+// (NoButton when the box closed with its dialog). Over a dialog that is not modal (one a
+// job opened) it holds that dialog only and leaves the main window usable.
+QMessageBox::StandardButton RunBox(QMessageBox& box);

@@ -145,6 +145,9 @@ void ApplyLook(QDialog* pDlg) {
         return true;
     }();
     (void)s_bDone;
+    // A label may come to show what was typed or what a unit sent: never as markup.
+    for (QLabel* pLabel : pDlg->findChildren<QLabel*>())
+        pLabel->setTextFormat(Qt::PlainText);
     pDlg->installEventFilter(new CFitTexts(pDlg));
     auto* pMnemonics = new CGroupMnemonic(pDlg);
     for (QGroupBox* pGroup : pDlg->findChildren<QGroupBox*>())

@@ -5,6 +5,7 @@
 #include "shell/ControlFactory.h"
 #include "shell/DataExchange.h"
 #include "shell/DialogSetup.h"
+#include "shell/FindUnitsDlg.h"
 #include "ui_IpAddressDlg.h"
 
 CIpAddressDlg::CIpAddressDlg(QWidget* pParent, NetParams* pNetParams)
@@ -19,6 +20,7 @@ CIpAddressDlg::CIpAddressDlg(QWidget* pParent, NetParams* pNetParams)
     SetUpOkCancel(m_pUi->IDOK, m_pUi->IDCANCEL, CHoverBitmapButton::LAYOUT_BITMAP_TOP);
     connect(m_pUi->IDOK, &QPushButton::clicked, this, &CIpAddressDlg::accept);
     connect(m_pUi->IDCANCEL, &QPushButton::clicked, this, &CIpAddressDlg::reject);
+    connect(m_pUi->btnFind, &QPushButton::clicked, this, &CIpAddressDlg::OnFind);
 
     CDataExchange dx(this, CDataExchange::LOAD);
     DoDataExchange(dx);
@@ -38,6 +40,39 @@ void CIpAddressDlg::DoDataExchange(CDataExchange& dx) {
     for (size_t i = 0; i < 4; ++i)
         dx.UInt(apOctet[i], m_anOctet[i], 0, 255);
     dx.UInt(m_pUi->IDC_1053, m_nPort);
+}
+
+void CIpAddressDlg::OnFind() {
+    // The range opens on the /24 of the address typed so far, when it is one.
+    QLineEdit* apOctet[4] = {m_pUi->IDC_1002, m_pUi->IDC_1003, m_pUi->IDC_1004, m_pUi->IDC_1011};
+    uint32_t nIp = 0;
+    for (QLineEdit* pEdit : apOctet) {
+        bool bOk = false;
+        const uint32_t n = pEdit->text().trimmed().toUInt(&bOk);
+        if (!bOk || n > 255) {
+            nIp = 0;
+            break;
+        }
+        nIp = nIp << 8 | n;
+    }
+    bool bOk = false;
+    const uint32_t nPort = m_pUi->IDC_1053->text().trimmed().toUInt(&bOk);
+    auto* pFind = new CFindUnitsDlg(
+        this, nIp,
+        bOk && nPort >= 1 && nPort <= 65535 ? static_cast<uint16_t>(nPort) : uint16_t{3001},
+        m_pUi->IDC_1066->value());
+    pFind->setAttribute(Qt::WA_DeleteOnClose);
+    connect(pFind, &QDialog::accepted, this, [this, pFind] {
+        const std::optional<SScanHit>& hit = pFind->Chosen();
+        if (!hit) return;
+        QLineEdit* apField[4] = {m_pUi->IDC_1002, m_pUi->IDC_1003, m_pUi->IDC_1004,
+                                 m_pUi->IDC_1011};
+        for (int i = 0; i < 4; ++i)
+            apField[i]->setText(QString::number((hit->m_nIp >> (24 - 8 * i)) & 0xFF));
+        m_pUi->IDC_1053->setText(QString::number(hit->m_nPort));
+        m_pUi->IDC_1066->setValue(hit->m_nAddr);
+    });
+    pFind->open();
 }
 
 void CIpAddressDlg::accept() {

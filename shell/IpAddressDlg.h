@@ -21,6 +21,7 @@ public:
     void accept() override;
 
 private:
+    void OnFind();
     void DoDataExchange(CDataExchange& dx);
 
     NetParams* m_pNetParams;

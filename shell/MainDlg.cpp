@@ -204,6 +204,7 @@ bool CMainDlg::ConfirmClose() {
     QMessageBox box(QMessageBox::Warning, txt::MESSAGE_CAPTION, txt::CLOSE_DURING_FLASH,
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
+    box.setTextFormat(Qt::PlainText);
     return box.exec() == QMessageBox::Yes;
 }
 

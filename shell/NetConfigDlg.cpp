@@ -38,7 +38,7 @@ bool AskGoBack(QWidget* pParent, const char* pKey, bool bZeroDigit) {
     // Enter and Esc both lead back: only an explicit No lets the old key stand.
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::Yes);
-    return box.exec() != QMessageBox::No;
+    return RunBox(box) != QMessageBox::No;
 }
 } // namespace
 

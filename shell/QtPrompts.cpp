@@ -165,6 +165,8 @@ void CQtPrompts::Message(const std::string& strText) {
         CloseProgress();
         QMessageBox box(QMessageBox::NoIcon, txt::MESSAGE_CAPTION, QString::fromStdString(strText),
                         QMessageBox::Ok, m_pOwner);
+        // Messages echo port names and device paths as typed: never markup.
+        box.setTextFormat(Qt::PlainText);
         RunWorkerDialog(box);
     });
 }

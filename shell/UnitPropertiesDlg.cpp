@@ -6,6 +6,8 @@
 #include "shell/DialogSetup.h"
 #include "ui_UnitPropertiesDlg.h"
 
+#include <algorithm>
+
 CUnitPropertiesDlg::CUnitPropertiesDlg(QWidget* pParent, uint8_t* pBlock, uint32_t nSerialNo)
     : QDialog(pParent), m_nSerialNo(nSerialNo & 0xFFFF),
       m_nByte28(pBlock[NetParams::OFS_UNIT_COMM_ADDR]),
@@ -16,7 +18,6 @@ CUnitPropertiesDlg::CUnitPropertiesDlg(QWidget* pParent, uint8_t* pBlock, uint32
     connect(m_pUi->IDOK, &QPushButton::clicked, this, &CUnitPropertiesDlg::accept);
     connect(m_pUi->IDCANCEL, &QPushButton::clicked, this, &CUnitPropertiesDlg::reject);
 
-    m_pUi->IDC_1066->setRange(0, 15);
     for (const char* pRate : UNIT_BAUD_RATES) {
         auto* pItem = new QListWidgetItem(pRate, m_pUi->IDC_1057);
         pItem->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -29,6 +30,9 @@ CUnitPropertiesDlg::CUnitPropertiesDlg(QWidget* pParent, uint8_t* pBlock, uint32
     m_bCts = props.m_bCts;
     m_bDialUp = props.m_bDialUp;
     m_nCommAddr = props.m_nCommAddr;
+    // The spin offers 0 to 15; an address above that which the unit already holds is
+    // shown as it is and kept by an untouched OK, not clamped to 15 behind the user's back.
+    m_pUi->IDC_1066->setRange(0, std::max(15, int(m_nCommAddr)));
     m_pUi->IDC_1066->setValue(m_nCommAddr);
     m_nBaudCode = props.m_nBaudCode;
     m_pUi->IDC_1057->setCurrentRow(m_nBaudCode);

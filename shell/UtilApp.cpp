@@ -80,8 +80,12 @@ int CUtilApp::InitInstance() {
         pDemo = std::make_unique<CDemoUnit>();
         std::string strError;
         if (!pDemo->Start(strError)) {
-            QMessageBox::critical(nullptr, txt::MESSAGE_CAPTION,
-                                  QString(txt::DEMO_FAILED) + QString::fromStdString(strError));
+            // The reason names files and the system's words: plain text.
+            QMessageBox box(QMessageBox::Critical, txt::MESSAGE_CAPTION,
+                            QString(txt::DEMO_FAILED) + QString::fromStdString(strError),
+                            QMessageBox::Ok);
+            box.setTextFormat(Qt::PlainText);
+            box.exec();
             return 1;
         }
     }

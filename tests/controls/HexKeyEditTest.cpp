@@ -1,8 +1,9 @@
 #include "HexKeyEdit.h"
 #include "ControlsTestUtil.h"
 
+#include <QApplication>
 #include <QClipboard>
-#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QTest>
 
@@ -24,9 +25,21 @@ private slots:
         QTest::keyClick(&edit, Qt::Key_Delete);
         QCOMPARE(edit.text(), QString("a19"));
 
+        // Ctrl+V as X11 sends it (the control character 0x16), as other platforms do (no
+        // text), and Shift+Insert: none pastes.
         QGuiApplication::clipboard()->setText("0000");
-        QTest::keyClick(&edit, Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(edit.text(), QString("a19"));
+        struct SPaste {
+            Qt::Key nKey;
+            Qt::KeyboardModifiers modifiers;
+            QString strText;
+        };
+        for (const SPaste& p : {SPaste{Qt::Key_V, Qt::ControlModifier, QString(QChar(0x16))},
+                                SPaste{Qt::Key_V, Qt::ControlModifier, QString()},
+                                SPaste{Qt::Key_Insert, Qt::ShiftModifier, QString()}}) {
+            QKeyEvent press(QEvent::KeyPress, p.nKey, p.modifiers, p.strText);
+            QApplication::sendEvent(&edit, &press);
+            QCOMPARE(edit.text(), QString("a19"));
+        }
 
         QTest::keyClicks(&edit, "123456789ABCDEFabc");
         QCOMPARE(edit.text().size(), 16);

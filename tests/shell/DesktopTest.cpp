@@ -74,14 +74,21 @@ void DesktopTest::init() {
 }
 
 void DesktopTest::cleanup() {
-    WaitForJobEnd();
-    m_pAnswers.reset();
-    m_pDlg.reset();
+    // A failed test fails alone (see EndJobs).
+    const bool bEnded = EndJobs(m_pDlg.get(), m_pAnswers.get());
+    if (bEnded) {
+        m_pAnswers.reset();
+        m_pDlg.reset();
+    } else {
+        (void)m_pAnswers.release();
+        (void)m_pDlg.release();
+    }
     m_sim.Stop();
     for (int n = 1; n <= 9; ++n)
         serialdev::MapPort(n, {});
     ::unsetenv("VELOR_COM1");
     TimeConstants().Reset();
+    QVERIFY2(bEnded, "a job still runs after its test");
 }
 
 void DesktopTest::demoUnitOnBothRows() {
@@ -99,7 +106,7 @@ void DesktopTest::demoUnitOnBothRows() {
     QCOMPARE(m_pDlg->m_strTargetIp, "127.0.0.1");
     QCOMPARE(m_pDlg->m_nTargetPort, demo.UdpPort());
     Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_ETH)->click();
-    WaitForJobEnd();
+    VELOR_STEP(WaitForJobEnd());
     QVERIFY2(m_pAnswers->Log().contains("[Config] Cancel"),
              qPrintable(m_pAnswers->Log().join('|')));
 
@@ -108,7 +115,7 @@ void DesktopTest::demoUnitOnBothRows() {
     Button(*m_pDlg, CMainDlg::IDC_SERIAL)->click();
     QCOMPARE(m_pDlg->m_pScpParams->PortName(), "COM1");
     Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_SER)->click();
-    WaitForJobEnd();
+    VELOR_STEP(WaitForJobEnd());
     QVERIFY2(m_pAnswers->Log().contains("[Config] Cancel"),
              qPrintable(m_pAnswers->Log().join('|')));
 }
@@ -148,7 +155,7 @@ void DesktopTest::machinePortsOfferedAndOpened() {
     QCOMPARE(serialdev::ResolvePort(4), "/nonexistent/ttyUSB9");
     m_pAnswers->On("[Config]", [](QDialog*) { return false; });
     Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_SER)->click();
-    WaitForJobEnd();
+    VELOR_STEP(WaitForJobEnd());
     QCOMPARE(m_pAnswers->Log(),
              QStringList({"[SerNotice] OK", "[SerialPort] OK", "[Config] Cancel"}));
 
@@ -159,7 +166,7 @@ void DesktopTest::machinePortsOfferedAndOpened() {
     choose(3, &items);
     QCOMPARE(m_pDlg->m_pScpParams->PortName(), "COM4");
     Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_SER)->click();
-    WaitForJobEnd();
+    VELOR_STEP(WaitForJobEnd());
     const QStringList log = m_pAnswers->Log();
     QVERIFY2(log.size() >= 4, qPrintable(log.join('|')));
     QCOMPARE(log[2], "Unable to open port");
@@ -264,7 +271,7 @@ void DesktopTest::progressWindowDuringADownload() {
         Button(*m_pDlg, CMainDlg::IDC_ETHERNET)->click();
         Button(*m_pDlg, CMainDlg::IDC_FLASH_ETH)->click();
     }
-    WaitForJobEnd();
+    VELOR_STEP(WaitForJobEnd());
     const QStringList log = m_pAnswers->Log();
     QVERIFY2(log.last().startsWith(strOutcome), qPrintable(log.join('|')));
     QVERIFY2(wrongBoxes.isEmpty(), qPrintable(wrongBoxes.join('|')));

@@ -368,6 +368,16 @@ void DialogsTest::propertiesDecodeAndEncode() {
     QCOMPARE(ab[24], 0x2F);
     QCOMPARE(ab[25], 0x00);
     QCOMPARE(ab[28], 12);
+
+    // An address above 15 that the unit holds is shown as it is and kept by an untouched OK.
+    for (const uint8_t nHeld : {uint8_t(15), uint8_t(16), uint8_t(200), uint8_t(255)}) {
+        ab[28] = nHeld;
+        CUnitPropertiesDlg dlg(nullptr, ab, 1);
+        dlg.show();
+        QCOMPARE(Child<QSpinBox>(&dlg, 1066)->value(), nHeld);
+        ClickButton(&dlg, "IDOK");
+        QCOMPARE(ab[28], nHeld);
+    }
 }
 
 void DialogsTest::noticesShowTheirTexts() {

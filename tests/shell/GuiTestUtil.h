@@ -5,14 +5,26 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMap>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <QtTest>
 #include <functional>
 #include <optional>
+
+#include "platform/WinThread.h"
+
+// Calls a helper that checks (QVERIFY, QCOMPARE) and leaves the test when one of its checks
+// failed: a failed check returns from the helper only, and the test would go on.
+#define VELOR_STEP(call)                                                                           \
+    do {                                                                                           \
+        call;                                                                                      \
+        if (QTest::currentTestFailed()) return;                                                    \
+    } while (false)
 
 // Calls fn once with the first visible top-level T that appears (within nMs).
 template <class T> void WhenShown(std::function<void(T*)> fn, int nMs = 20000) {
@@ -137,3 +149,39 @@ private:
     QMap<QString, FAction> m_actions;
     QStringList m_log;
 };
+
+// Ends the jobs a test started, passed or failed, before its windows go: once a check has
+// failed, Qt's QTRY_* no longer wait, and a window destroyed under a running worker takes
+// the whole test program down. A job still running after nMs (or after a failed check) is
+// stopped as a user would: every other window cancelled, the main window closed, Yes to
+// its question. False when a worker still runs even then.
+inline bool EndJobs(QWidget* pMain, CDialogAnswerer* pAnswers, int nMs = 30000) {
+    const auto idleWithin = [](int nWithinMs, const std::function<void()>& fnEach) {
+        QElapsedTimer timer;
+        timer.start();
+        while (CWinThread::RunningThreads() != 0 && timer.elapsed() < nWithinMs) {
+            if (fnEach) fnEach();
+            QTest::qWait(5);
+        }
+        return CWinThread::RunningThreads() == 0;
+    };
+    if (!QTest::currentTestFailed() && idleWithin(nMs, {})) return true;
+    if (pAnswers) pAnswers->On("[Question]", [](QDialog*) { return true; });
+    bool bClosed = false;
+    return idleWithin(nMs, [&] {
+        for (QWidget* pWidget : QApplication::topLevelWidgets())
+            if (auto* pDlg = qobject_cast<QDialog*>(pWidget);
+                pDlg && pDlg != pMain && pDlg->isVisible() && !qobject_cast<QMessageBox*>(pDlg))
+                pDlg->reject();
+        for (QWidget* pWidget : QApplication::topLevelWidgets())
+            if (auto* pBox = qobject_cast<QMessageBox*>(pWidget); pBox && pBox->isVisible()) {
+                QAbstractButton* pButton = pBox->button(QMessageBox::Yes);
+                if (!pButton) pButton = pBox->button(QMessageBox::Ok);
+                if (pButton) pButton->click();
+            }
+        if (!bClosed && pMain) {
+            bClosed = true;
+            QTimer::singleShot(0, pMain, [pMain] { pMain->close(); });
+        }
+    });
+}

@@ -2,6 +2,7 @@
 // with the real workers against the simulated unit (a pseudo-terminal as COM1, UDP on
 // 127.0.0.1). The test answers the windows the jobs show.
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QtTest>
 #include <cstdlib>
@@ -50,6 +51,7 @@ private slots:
     void ethernetRowStates();
     void serialRowStates();
     void serialConfigureStoppedByEitherButton();
+    void refusalHoldsItsDialogOnly();
     void ethernetConfigureJob();
     void ethernetFlashJob();
     void serialConfigureJob();
@@ -84,12 +86,20 @@ void MainDlgTest::init() {
 }
 
 void MainDlgTest::cleanup() {
-    WaitForJobEnd();
-    m_pAnswers.reset();
-    m_pDlg.reset();
+    // A failed test fails alone: its job is ended before its window goes, or the window is
+    // left alive rather than destroyed under a running worker.
+    const bool bEnded = EndJobs(m_pDlg.get(), m_pAnswers.get());
+    if (bEnded) {
+        m_pAnswers.reset();
+        m_pDlg.reset();
+    } else {
+        (void)m_pAnswers.release();
+        (void)m_pDlg.release();
+    }
     m_sim.Stop();
     ::unsetenv("VELOR_COM1");
     TimeConstants().Reset();
+    QVERIFY2(bEnded, "a job still runs after its test");
 }
 
 void MainDlgTest::WaitForJobEnd() {
@@ -180,7 +190,7 @@ void MainDlgTest::ethernetRowStates() {
     QCOMPARE(m_pAnswers->Log(),
              QStringList({"[EthNotice] Cancel", "[EthNotice] OK", "[IpAddress] Cancel"}));
     m_nUdpPort = 3456;
-    ChooseEthernet();
+    VELOR_STEP(ChooseEthernet());
 }
 
 void MainDlgTest::serialRowStates() {
@@ -199,15 +209,15 @@ void MainDlgTest::serialRowStates() {
     QCOMPARE(Layout(*m_pDlg), IDLE);
 
     m_pAnswers->On("[SerialPort]", [](QDialog*) { return true; });
-    ChooseSerial();
+    VELOR_STEP(ChooseSerial());
     QCOMPARE(m_pDlg->m_pScpParams->PortName(), "COM1");
     QCOMPARE(m_pDlg->m_pScpParams->BaudText(), "115200");
 }
 
 void MainDlgTest::serialConfigureStoppedByEitherButton() {
-    StartSim(false);
+    VELOR_STEP(StartSim(false));
     for (int nStopButton : {CMainDlg::IDC_FLASH_SER, CMainDlg::IDC_CONFIGURE_SER}) {
-        ChooseSerial();
+        VELOR_STEP(ChooseSerial());
         // The configuration dialog is open and the job waits for it: the row can still
         // stop the job, and once asked neither button starts another one.
         QString strBefore, strAfter;
@@ -220,7 +230,7 @@ void MainDlgTest::serialConfigureStoppedByEitherButton() {
             return false;
         });
         Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_SER)->click();
-        WaitForJobEnd();
+        VELOR_STEP(WaitForJobEnd());
         QCOMPARE(strBefore, "00001111");
         QCOMPARE(strAfter, "00000011");
         QCOMPARE(nWorkers, 1);
@@ -231,9 +241,64 @@ void MainDlgTest::serialConfigureStoppedByEitherButton() {
     }
 }
 
+void MainDlgTest::refusalHoldsItsDialogOnly() {
+    // A refused field's message over a job's dialog holds that dialog, not the program: the
+    // row's Stop still works. Its text, like every message's, is never taken as markup.
+    StartSim(false);
+    VELOR_STEP(ChooseSerial());
+    QPointer<QDialog> pConfig;
+    m_pAnswers->On("[Config]", [&](QDialog* pDlg) -> std::optional<bool> {
+        pConfig = pDlg;
+        SetText(pDlg, 1048, "<b>7</b>");
+        // OK returns once the refusal is answered; the dialog is then cancelled.
+        QTimer::singleShot(0, pDlg, [pDlg] {
+            ClickButton(pDlg, "IDOK");
+            ClickButton(pDlg, "IDCANCEL");
+        });
+        return std::nullopt;
+    });
+    QString strText, strAfterStop;
+    QString strModal = "(not seen)"; // the class of the window that holds the program
+    bool bConfigEnabled = true, bPlain = false;
+    m_pAnswers->On("[Message]", [&](QDialog* pDlg) -> std::optional<bool> {
+        auto* pBox = static_cast<QMessageBox*>(pDlg);
+        strText = pBox->text();
+        bPlain = pBox->textFormat() == Qt::PlainText;
+        QWidget* pModal = QApplication::activeModalWidget();
+        strModal = pModal ? pModal->metaObject()->className() : "";
+        bConfigEnabled = pConfig && pConfig->isEnabled();
+        Button(*m_pDlg, CMainDlg::IDC_FLASH_SER)->click();
+        strAfterStop = Layout(*m_pDlg);
+        return true;
+    });
+    Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_SER)->click();
+    VELOR_STEP(WaitForJobEnd());
+    QCOMPARE(strText, "Please enter a positive integer.");
+    QVERIFY(bPlain);
+    QCOMPARE(strModal, "");
+    QVERIFY(!bConfigEnabled);
+    QCOMPARE(strAfterStop, "00000011");
+    QCOMPARE(FramesReceived(m_sim, 0x92), 0u);
+
+    // The job's own messages too.
+    ClearUnitPortSettings(m_sim);
+    m_pAnswers->On("[Config]", [](QDialog*) { return true; });
+    QStringList formats;
+    m_pAnswers->On("[Message]", [&](QDialog* pDlg) -> std::optional<bool> {
+        formats << QString::number(static_cast<QMessageBox*>(pDlg)->textFormat());
+        return true;
+    });
+    VELOR_STEP(ChooseSerial());
+    Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_SER)->click();
+    VELOR_STEP(WaitForJobEnd());
+    QVERIFY2(m_pAnswers->Log().contains(" Parameters are updated successfully"),
+             qPrintable(m_pAnswers->Log().join(" | ")));
+    QCOMPARE(formats, QStringList(formats.size(), QString::number(Qt::PlainText)));
+}
+
 void MainDlgTest::ethernetConfigureJob() {
-    StartSim(true);
-    ChooseEthernet();
+    VELOR_STEP(StartSim(true));
+    VELOR_STEP(ChooseEthernet());
     QString strDuring;
     m_pAnswers->On("[Config]", [&](QDialog* pDlg) {
         strDuring = Layout(*m_pDlg);
@@ -244,7 +309,7 @@ void MainDlgTest::ethernetConfigureJob() {
     // Escape is the Close button, and that is off while the job runs.
     QTest::keyClick(m_pDlg.get(), Qt::Key_Escape);
     QVERIFY(m_pDlg->isVisible());
-    WaitForJobEnd();
+    VELOR_STEP(WaitForJobEnd());
     QCOMPARE(strDuring, "00000000");
     QCOMPARE(m_pAnswers->Log(),
              QStringList({"[EthNotice] OK", "[IpAddress] OK", "[Config] OK", UPDATED,
@@ -254,14 +319,14 @@ void MainDlgTest::ethernetConfigureJob() {
 }
 
 void MainDlgTest::ethernetFlashJob() {
-    StartSim(true);
+    VELOR_STEP(StartSim(true));
     const QString strImage = QDir::temp().filePath("velorcfg_eth_flash.s19");
     QVERIFY(WriteSampleImage(strImage.toStdString(), SSampleImage{0, 0x12000, 32, 5}));
     m_pAnswers->m_strImage = strImage;
-    ChooseEthernet();
+    VELOR_STEP(ChooseEthernet());
     Button(*m_pDlg, CMainDlg::IDC_FLASH_ETH)->click();
     QCOMPARE(Layout(*m_pDlg), "00000000");
-    WaitForJobEnd();
+    VELOR_STEP(WaitForJobEnd());
     QCOMPARE(m_pAnswers->Log(), QStringList({"[EthNotice] OK", "[IpAddress] OK", "[ChooseFile] OK",
                                              ETH_FLASH_NOTICE, "Flash successfully updated"}));
     QCOMPARE(Layout(*m_pDlg), IDLE);
@@ -269,15 +334,15 @@ void MainDlgTest::ethernetFlashJob() {
 }
 
 void MainDlgTest::serialConfigureJob() {
-    StartSim(false);
+    VELOR_STEP(StartSim(false));
     ClearUnitPortSettings(m_sim);
-    ChooseSerial();
+    VELOR_STEP(ChooseSerial());
     m_pAnswers->On("[Config]", [&](QDialog* pDlg) {
         SetText(pDlg, 1048, "55");
         return true;
     });
     Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_SER)->click();
-    WaitForJobEnd();
+    VELOR_STEP(WaitForJobEnd());
     QCOMPARE(m_pAnswers->Log(),
              QStringList({"[SerNotice] OK", "[SerialPort] OK", "[Config] OK",
                           " Parameters are updated successfully", "[UpdateDone] OK",
@@ -287,14 +352,14 @@ void MainDlgTest::serialConfigureJob() {
 }
 
 void MainDlgTest::serialFlashJob() {
-    StartSim(false);
+    VELOR_STEP(StartSim(false));
     const QString strImage = QDir::temp().filePath("velorcfg_ser_flash.s19");
     QVERIFY(WriteSampleImage(strImage.toStdString(), SSampleImage{0, 0x3000, 32, 11}));
     m_pAnswers->m_strImage = strImage;
-    ChooseSerial();
+    VELOR_STEP(ChooseSerial());
     Button(*m_pDlg, CMainDlg::IDC_FLASH_SER)->click();
     QCOMPARE(Layout(*m_pDlg), "00000011");
-    WaitForJobEnd();
+    VELOR_STEP(WaitForJobEnd());
     QCOMPARE(m_pAnswers->Log(), QStringList({"[SerNotice] OK", "[SerialPort] OK", "[ChooseFile] OK",
                                              SER_FLASH_NOTICE, "Flash successfully updated"}));
     QCOMPARE(Layout(*m_pDlg), IDLE);
@@ -318,7 +383,7 @@ void MainDlgTest::closingDuringASerialFlash() {
     const QString strImage = QDir::temp().filePath("velorcfg_ser_close.s19");
     QVERIFY(WriteSampleImage(strImage.toStdString(), SSampleImage{0, 0x3000, 32, 11}));
     m_pAnswers->m_strImage = strImage;
-    ChooseSerial();
+    VELOR_STEP(ChooseSerial());
     bool bOpenAfterNo = false;
     int nWorkersAfterNo = 0;
     auto closeTwice = [&] {
@@ -356,7 +421,7 @@ void MainDlgTest::closingDuringASerialFlash() {
         watch.start(2);
     }
     Button(*m_pDlg, CMainDlg::IDC_FLASH_SER)->click();
-    WaitForJobEnd();
+    VELOR_STEP(WaitForJobEnd());
     const bool bAsked = strWhen == "load";
     const QStringList log = m_pAnswers->Log();
     QCOMPARE(log.filter("[Question]"),
@@ -380,10 +445,10 @@ void MainDlgTest::closingDuringAConfigureJob() {
     // unit holds either its old record or the whole new one, never reset.
     QFETCH(bool, bUdp);
     QFETCH(bool, bDuringWrite);
-    StartSim(bUdp);
+    VELOR_STEP(StartSim(bUdp));
     if (!bUdp) ClearUnitPortSettings(m_sim);
     const NetParams before = m_sim.WithUnit([](CSimUnit& u) { return u.Params(); });
-    bUdp ? ChooseEthernet() : ChooseSerial();
+    VELOR_STEP(bUdp ? ChooseEthernet() : ChooseSerial());
     bool bOpen = true;
     QTimer watch;
     m_pAnswers->On("[Config]", [&](QDialog* pDlg) -> std::optional<bool> {
@@ -408,7 +473,7 @@ void MainDlgTest::closingDuringAConfigureJob() {
         return true;
     });
     Button(*m_pDlg, bUdp ? CMainDlg::IDC_CONFIGURE_ETH : CMainDlg::IDC_CONFIGURE_SER)->click();
-    WaitForJobEnd();
+    VELOR_STEP(WaitForJobEnd());
     QVERIFY(!bOpen);
     NetParams expected = before;
     if (bDuringWrite) expected.SetTimeout(77);
