@@ -190,7 +190,7 @@ void DialogKeysTest::ipAddressKeys() {
     QCOMPARE(QApplication::focusWidget(), pFirst);
     QCOMPARE(pFirst->selectedText(), "192");
     QCOMPARE(TabOrder(dlg), QStringList({"IDC_1002", "IDC_1003", "IDC_1004", "IDC_1011", "IDC_1053",
-                                         "IDC_1066", "IDOK", "IDCANCEL"}));
+                                         "IDC_1066", "IDOK", "IDCANCEL", "btnFind"}));
     Key(&dlg, Qt::Key_P, Qt::AltModifier);
     QCOMPARE(QApplication::focusWidget(), Child(&dlg, "IDC_1053"));
     Key(&dlg, Qt::Key_V, Qt::AltModifier);
