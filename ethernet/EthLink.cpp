@@ -124,6 +124,7 @@ bool CEthLink::CanAnswer(EAwait eAwait) const {
     const int nCheck = frame::CheckReply(p, m_nReceived);
     if (nCheck == CEthFraming::INVALID) return false;
     if (nCheck != CEthFraming::VALID || eAwait == EAwait::Frame) return true;
+    if (eAwait == EAwait::Status) return frame::ParseStatusReply(p, m_nReceived).has_value();
     const size_t nCount = frame::DataCount(p);
     return nCount >= IV_LEN + PLAIN_READ_MIN && m_nReceived >= frame::OFS_DATA + nCount;
 }
@@ -182,6 +183,11 @@ bool CEthLink::ReceiveAnswer(EAwait eAwait, int& nError) {
     return true;
 }
 
+CEthLink::EAwait CEthLink::AwaitFor(uint8_t nCmd) {
+    if (nCmd == frame::CMD_STATUS) return EAwait::Status;
+    return nCmd == frame::CMD_READ_PARAMS ? EAwait::Record : EAwait::Frame;
+}
+
 bool CEthLink::Exchange(size_t nLen, EAwait eAwait) {
     if (!Send(m_pFrame.get(), nLen)) return false;
     int nError = 0;
@@ -211,8 +217,7 @@ bool CEthLink::CommandExchange(uint8_t nCmd, uint32_t nLen, const uint8_t* pData
     ClearFrame();
     m_pFrame[frame::OFS_ADDR] = nAddr;
     const size_t nFrame = m_pFraming->BuildFrame(nCmd, nLen, pData, m_pFrame.get());
-    return nFrame != 0 &&
-           Exchange(nFrame, nCmd == frame::CMD_READ_PARAMS ? EAwait::Record : EAwait::Frame);
+    return nFrame != 0 && Exchange(nFrame, AwaitFor(nCmd));
 }
 
 bool CEthLink::SendOnly(uint8_t nCmd, uint32_t nLen, const uint8_t* pData) {
@@ -224,7 +229,7 @@ bool CEthLink::SendBlock(uint8_t nCmd, uint32_t nLen, const uint8_t* pData) {
     ClearFrame();
     m_pFrame[frame::OFS_ADDR] = m_nFlashAddr;
     const size_t nFrame = m_pFraming->BuildFrame(nCmd, nLen, pData, m_pFrame.get());
-    if (nFrame == 0 || !Exchange(nFrame)) return false;
+    if (nFrame == 0 || !Exchange(nFrame, AwaitFor(nCmd))) return false;
     return CheckReply() == CEthFraming::VALID;
 }
 

@@ -96,12 +96,13 @@ public:
 
     // What a request waits for: any frame that passes the reply check (a request for
     // resynchronisation included), or one that also carries a whole parameter record.
-    enum class EAwait { Frame, Record };
+    enum class EAwait { Frame, Status, Record };
 
     // Sends the nLen bytes standing in the buffer, clears it and receives its answer
     // into it. Datagrams that stood queued before the send are dropped first: none of
     // them can answer this request. A datagram that cannot be the answer (it fails the
-    // reply check, is longer than asked for, or lacks the record eAwait asks for) is
+    // reply check, is longer than asked for, or lacks the status or parameter record
+    // eAwait asks for: a header-only resend of the previous answer, say) is
     // set aside and the wait goes on until the receive time-out, counted from the send,
     // is over; only then does the last one set aside stand as the answer, so that a
     // unit that really answers so fails as it always has. Failures show their message.
@@ -190,6 +191,7 @@ private:
     // The receive of Exchange; on failure nError holds the socket error number.
     bool ReceiveAnswer(EAwait eAwait, int& nError);
     bool CanAnswer(EAwait eAwait) const;
+    static EAwait AwaitFor(uint8_t nCmd);
 
     CLinkHost* m_pHost;
     std::string m_strIp;
