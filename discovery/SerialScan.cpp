@@ -43,6 +43,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int MAX_TRIES = 3; // the request and two more after a unit asked to resynchronise
+// The longest one wait on the line lasts before the stop flag is looked at again: a
+// probe at the slow rates lasts long enough for a Stop to be felt otherwise.
+constexpr int STOP_SLICE_MS = 20;
 
 // Time n characters take on the line, rounded up.
 int LineMs(const SLineSetting& line, size_t nChars) {
@@ -62,8 +65,8 @@ enum class EProbe { Silent, Unit, Unusable };
 // time is left; anything else that does not hold ends the probe.
 class CProbe {
 public:
-    CProbe(serialdev::CSerialDevice& dev, const SLineSetting& line)
-        : m_dev(dev), m_line(line), m_nAnswerMs(TimeConstants().m_nScanAnswerMs) {}
+    CProbe(serialdev::CSerialDevice& dev, const SLineSetting& line, const SScanHooks& hooks)
+        : m_dev(dev), m_line(line), m_hooks(hooks), m_nAnswerMs(TimeConstants().m_nScanAnswerMs) {}
 
     EProbe Run(uint8_t nAddr, SScanHit& hit, std::string& strWhy) {
         uint8_t abRequest[16];
@@ -137,18 +140,27 @@ public:
     }
 
 private:
-    // A read of at most nMs, and never past the probe's end.
+    // A read of at most nMs, and never past the probe's end; a stop ends it at once,
+    // short.
     int Read(uint8_t* p, size_t n, size_t& nRead, int nMs) {
         nRead = 0;
-        const auto nLeft =
-            std::chrono::ceil<std::chrono::milliseconds>(m_tEnd - Clock::now()).count();
-        if (nLeft <= 0) return 0;
-        m_dev.SetTimeouts(m_nAnswerMs, static_cast<int>(std::min<int64_t>(nMs, nLeft)), 0);
-        return m_dev.Read(p, n, nRead);
+        const auto tEnd = std::min(m_tEnd, Clock::now() + std::chrono::milliseconds(nMs));
+        while (nRead < n && !m_hooks.Stopped()) {
+            const auto nLeft =
+                std::chrono::ceil<std::chrono::milliseconds>(tEnd - Clock::now()).count();
+            if (nLeft <= 0) break;
+            m_dev.SetTimeouts(m_nAnswerMs,
+                              static_cast<int>(std::min<int64_t>(nLeft, STOP_SLICE_MS)), 0);
+            size_t nGot = 0;
+            if (const int nResult = m_dev.Read(p + nRead, n - nRead, nGot)) return nResult;
+            nRead += nGot;
+        }
+        return 0;
     }
 
     serialdev::CSerialDevice& m_dev;
     const SLineSetting& m_line;
+    const SScanHooks& m_hooks;
     const int m_nAnswerMs;
     Clock::time_point m_tEnd{};
     // Room for the longest frame a length byte can announce.
@@ -188,7 +200,7 @@ std::vector<SScanHit> ScanSerialDevice(serialdev::CSerialDevice& dev, const SSer
             progress.m_nDone += plan.m_addrs.size();
             continue;
         }
-        CProbe probe(dev, line);
+        CProbe probe(dev, line, hooks);
         for (uint8_t nAddr : plan.m_addrs) {
             if (hooks.Stopped()) {
                 tally.m_bInterrupted = true;
@@ -199,6 +211,10 @@ std::vector<SScanHit> ScanSerialDevice(serialdev::CSerialDevice& dev, const SSer
             SScanHit hit;
             std::string strWhy;
             const EProbe eProbe = probe.Run(nAddr, hit, strWhy);
+            if (hooks.Stopped()) { // what a cut probe saw says nothing
+                tally.m_bInterrupted = true;
+                return hits;
+            }
             ++tally.m_nProbes;
             ++progress.m_nDone;
             dLeft = std::max(0.0, dLeft - SerialProbeMs(line) / 1000.0);

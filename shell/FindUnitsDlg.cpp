@@ -1,7 +1,5 @@
 #include "shell/FindUnitsDlg.h"
 
-#include <QHeaderView>
-#include <QTableWidgetItem>
 #include <algorithm>
 #include <arpa/inet.h>
 
@@ -13,9 +11,6 @@ constexpr uint64_t WIDEST_RANGE = 65536;         // a /16: wider takes minutes
 constexpr uint32_t FIRST_UNICAST = 0x01000000;   // 0.x.x.x names this host's network
 constexpr uint32_t FIRST_MULTICAST = 0xE0000000; // 224.0.0.0 upwards holds no unit
 constexpr uint32_t LOOPBACK_NET = 0x7F000000;
-constexpr int SORT_KEY = Qt::UserRole + 1;
-constexpr int HIT_INDEX = Qt::UserRole;
-enum { COL_ADDR, COL_COMM, COL_SERIAL, COL_KEYS, COL_SWITCH, COL_PROPS, COL_CHECK, COL_MS };
 
 bool ParseIp(const QString& str, uint32_t& nIp) {
     in_addr addr{};
@@ -33,20 +28,6 @@ QString Dotted(uint32_t nIp) {
         .arg(nIp & 0xFF);
 }
 
-// Sorts by its number, not by its text: 10.0.0.9 before 10.0.0.10.
-class CKeyedItem : public QTableWidgetItem {
-public:
-    CKeyedItem(const QString& strText, double dKey) : QTableWidgetItem(strText) {
-        setData(SORT_KEY, dKey);
-    }
-    bool operator<(const QTableWidgetItem& other) const override {
-        return data(SORT_KEY).toDouble() < other.data(SORT_KEY).toDouble();
-    }
-};
-
-QString YesNo(bool b) {
-    return b ? "Yes" : "No";
-}
 } // namespace
 
 QString DefaultScanRange(uint32_t nIp) {
@@ -64,37 +45,25 @@ QString DefaultScanRange(uint32_t nIp) {
 }
 
 CFindUnitsDlg::CFindUnitsDlg(QWidget* pParent, uint32_t nIp, uint16_t nPort, int nCommAddr)
-    : QDialog(pParent), m_pUi(std::make_unique<Ui::FindUnitsDlg>()) {
+    : CScanWindow(pParent), m_pUi(std::make_unique<Ui::FindUnitsDlg>()) {
     m_pUi->setupUi(this);
-    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    Attach({m_pUi->btnStart,
+            m_pUi->btnStop,
+            m_pUi->btnUse,
+            m_pUi->btnClose,
+            m_pUi->progress,
+            m_pUi->lblStatus,
+            m_pUi->tblUnits,
+            {m_pUi->edRange, m_pUi->edPort, m_pUi->cboCommAddr}});
     m_pUi->edRange->setText(DefaultScanRange(nIp));
     m_pUi->edPort->setText(QString::number(nPort));
     m_pUi->cboCommAddr->addItem("all");
     for (int n = 0; n <= 15; ++n)
         m_pUi->cboCommAddr->addItem(QString::number(n));
     m_pUi->cboCommAddr->setCurrentIndex(nCommAddr >= 0 && nCommAddr <= 15 ? nCommAddr + 1 : 1);
-    m_pUi->progress->setRange(0, 1000);
-    QHeaderView* pHeader = m_pUi->tblUnits->horizontalHeader();
-    pHeader->setSectionResizeMode(QHeaderView::ResizeToContents);
-    pHeader->setStretchLastSection(true);
-    m_pUi->tblUnits->verticalHeader()->hide();
-    m_pUi->tblUnits->sortByColumn(COL_ADDR, Qt::AscendingOrder);
-
-    connect(m_pUi->btnStart, &QPushButton::clicked, this, &CFindUnitsDlg::OnStart);
-    connect(m_pUi->btnStop, &QPushButton::clicked, this, [this] { m_worker.Stop(); });
-    connect(m_pUi->btnUse, &QPushButton::clicked, this, &CFindUnitsDlg::OnUse);
-    connect(m_pUi->btnClose, &QPushButton::clicked, this, &CFindUnitsDlg::reject);
-    connect(m_pUi->tblUnits, &QTableWidget::cellDoubleClicked, this, &CFindUnitsDlg::OnUse);
-    connect(m_pUi->tblUnits, &QTableWidget::itemSelectionChanged, this,
-            [this] { m_pUi->btnUse->setEnabled(!m_pUi->tblUnits->selectedItems().isEmpty()); });
 }
 
 CFindUnitsDlg::~CFindUnitsDlg() = default;
-
-void CFindUnitsDlg::done(int nResult) {
-    m_worker.Stop();
-    QDialog::done(nResult);
-}
 
 bool CFindUnitsDlg::PlanFromFields(SUdpScanPlan& plan, QString& strError) const {
     plan = SUdpScanPlan{};
@@ -157,107 +126,32 @@ bool CFindUnitsDlg::PlanFromFields(SUdpScanPlan& plan, QString& strError) const 
     return true;
 }
 
-void CFindUnitsDlg::SetRunning(bool bRunning) {
-    m_pUi->btnStart->setEnabled(!bRunning);
-    m_pUi->btnStop->setEnabled(bRunning);
-    for (QWidget* pField :
-         {static_cast<QWidget*>(m_pUi->edRange), static_cast<QWidget*>(m_pUi->edPort),
-          static_cast<QWidget*>(m_pUi->cboCommAddr)})
-        pField->setEnabled(!bRunning);
-}
-
 void CFindUnitsDlg::OnStart() {
     SUdpScanPlan plan;
     QString strError;
     if (!PlanFromFields(plan, strError)) {
-        m_pUi->lblStatus->setText(strError);
+        SetStatus(strError);
         return;
     }
-    m_hits.clear();
-    m_pUi->tblUnits->setRowCount(0);
-    m_pUi->progress->setValue(0);
-    m_pUi->btnUse->setEnabled(false);
-    const bool bStarted = m_worker.Start(
+    RunScan(
         [plan](const SScanHooks& hooks) {
             CScanWorker::SResult result;
             result.m_hits = ScanUdp(plan, hooks, result.m_tally, result.m_strError);
             result.m_bFailed = !result.m_strError.empty();
             return result;
         },
-        [this](const SScanHit& hit) { OnHit(hit); },
-        [this](const SScanProgress& progress) { OnProgress(progress); },
-        [this](const CScanWorker::SResult& result) { OnDone(result); });
-    if (!bStarted) {
-        m_pUi->lblStatus->setText("The scan could not be started.");
-        return;
-    }
-    m_pUi->lblStatus->setText(QString("Asking %1 addresses...").arg(plan.Count()));
-    SetRunning(true);
+        QString("Asking %1 addresses...").arg(plan.Count()));
 }
 
-void CFindUnitsDlg::OnHit(const SScanHit& hit) {
-    QTableWidget* pTable = m_pUi->tblUnits;
-    // The same unit found again at a lower comm address takes its earlier row.
-    int nRow = -1;
-    for (int n = 0; n < pTable->rowCount() && nRow < 0; ++n) {
-        const SScanHit& old = m_hits[pTable->item(n, COL_ADDR)->data(HIT_INDEX).toUInt()];
-        if (old.m_nIp == hit.m_nIp && old.m_status.m_nSerialNo == hit.m_status.m_nSerialNo)
-            nRow = n;
-    }
-    pTable->setSortingEnabled(false);
-    if (nRow < 0) {
-        nRow = pTable->rowCount();
-        pTable->insertRow(nRow);
-    }
-    m_hits.push_back(hit);
-    const status::CUnitStatus& st = hit.m_status;
-    const auto put = [&](int nCol, const QString& strText, double dKey) {
-        auto* pItem = new CKeyedItem(strText, dKey);
-        pItem->setData(HIT_INDEX, static_cast<uint>(m_hits.size() - 1));
-        pTable->setItem(nRow, nCol, pItem);
-    };
-    put(COL_ADDR, Dotted(hit.m_nIp), hit.m_nIp);
-    put(COL_COMM, QString::number(hit.m_nAddr), hit.m_nAddr);
-    put(COL_SERIAL, QString::number(st.m_nSerialNo), st.m_nSerialNo);
-    put(COL_KEYS, YesNo(st.m_bKeysEnabled), st.m_bKeysEnabled);
-    put(COL_SWITCH, st.m_bConfigSwitch ? "On" : "Off", st.m_bConfigSwitch);
-    put(COL_PROPS, YesNo(st.m_bPropertiesMode), st.m_bPropertiesMode);
-    put(COL_CHECK,
-        st.m_nCheckWord ? QString("%1").arg(st.m_nCheckWord, 4, 16, QChar('0')).toUpper()
-                        : QString("None"),
-        st.m_nCheckWord);
-    put(COL_MS, QString::number(hit.m_dReplyMs, 'f', 1), hit.m_dReplyMs);
-    pTable->setSortingEnabled(true);
+std::vector<CScanWindow::Cell> CFindUnitsDlg::KeyCells(const SScanHit& hit) const {
+    return {{Dotted(hit.m_nIp), hit.m_nIp}, {QString::number(hit.m_nAddr), hit.m_nAddr}};
 }
 
 void CFindUnitsDlg::OnProgress(const SScanProgress& progress) {
-    if (progress.m_nTotal)
-        m_pUi->progress->setValue(static_cast<int>(progress.m_nDone * 1000 / progress.m_nTotal));
-    m_pUi->lblStatus->setText(QString("Asked %1 of %2, %3 found, at most %4 s left.")
-                                  .arg(progress.m_nDone)
-                                  .arg(progress.m_nTotal)
-                                  .arg(progress.m_nFound)
-                                  .arg(progress.m_dSecondsLeft, 0, 'f', 0));
-}
-
-void CFindUnitsDlg::OnDone(const CScanWorker::SResult& result) {
-    SetRunning(false);
-    if (result.m_bFailed) {
-        m_pUi->lblStatus->setText(QString::fromStdString(result.m_strError));
-        return;
-    }
-    if (!result.m_tally.m_bInterrupted) m_pUi->progress->setValue(1000);
-    QString strText = QString(result.m_tally.m_bInterrupted ? "Stopped: %1 unit(s) found."
-                                                            : "Done: %1 unit(s) found.")
-                          .arg(m_pUi->tblUnits->rowCount());
-    if (!result.m_tally.m_notes.empty())
-        strText += QString(" %1 answer(s) were not usable.").arg(result.m_tally.m_notes.size());
-    m_pUi->lblStatus->setText(strText);
-}
-
-void CFindUnitsDlg::OnUse() {
-    const QList<QTableWidgetItem*> selected = m_pUi->tblUnits->selectedItems();
-    if (selected.isEmpty()) return;
-    m_chosen = m_hits[selected.front()->data(HIT_INDEX).toUInt()];
-    accept();
+    SetProgress(progress.m_nDone, progress.m_nTotal);
+    SetStatus(QString("Asked %1 of %2, %3 found, at most %4 s left.")
+                  .arg(progress.m_nDone)
+                  .arg(progress.m_nTotal)
+                  .arg(progress.m_nFound)
+                  .arg(progress.m_dSecondsLeft, 0, 'f', 0));
 }

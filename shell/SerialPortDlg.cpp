@@ -6,8 +6,10 @@
 #include "params/ScpParams.h"
 #include "params/Texts.h"
 #include "platform/SerialDevice.h"
+#include "serial/SerlComm.h"
 #include "shell/DataExchange.h"
 #include "shell/DialogSetup.h"
+#include "shell/FindSerialDlg.h"
 #include "ui_SerialPortDlg.h"
 
 namespace {
@@ -46,6 +48,7 @@ CSerialPortDlg::CSerialPortDlg(QWidget* pParent, ScpParams* pScpParams)
     SetupDialog(this);
     connect(m_pUi->IDOK, &QPushButton::clicked, this, &CSerialPortDlg::accept);
     connect(m_pUi->IDCANCEL, &QPushButton::clicked, this, &CSerialPortDlg::reject);
+    connect(m_pUi->btnFind, &QPushButton::clicked, this, &CSerialPortDlg::OnFind);
 
     Fill(m_pUi->IDC_1047, {"COM1", "COM2"}, 0);
     Fill(m_pUi->IDC_1044, {"19200", "38400", "57600", "1200", "115200", "2400", "4800", "9600"}, 4);
@@ -87,6 +90,36 @@ QString CSerialPortDlg::OfferedPortName(const QString& strText) const {
 }
 
 CSerialPortDlg::~CSerialPortDlg() = default;
+
+void CSerialPortDlg::OnFind() {
+    const QString strPort = OfferedPortName(m_pUi->IDC_1047->currentText().trimmed());
+    const std::string strProblem = CSerlComm::PortNameProblem(strPort.toStdString());
+    std::string strDevice;
+    if (strProblem.empty()) {
+        // The device the port would open once OK is pressed: an entry of the list
+        // names its own, unless the environment says otherwise.
+        const int nPort = strPort.at(3).digitValue();
+        strDevice = serialdev::ResolvePort(nPort);
+        const std::string strVar = "VELOR_COM" + std::to_string(nPort);
+        const char* pEnv = std::getenv(strVar.c_str());
+        for (const serialdev::SPortOffer& offer : m_offers)
+            if (offer.m_nPort == nPort && !(pEnv && *pEnv)) strDevice = offer.m_info.m_strDevice;
+    }
+    const QString strParity = m_pUi->IDC_1045->currentText().trimmed().toLower();
+    auto* pFind = new CFindSerialDlg(this, strPort, strDevice, QString::fromStdString(strProblem),
+                                     m_pUi->IDC_1044->currentText().trimmed().toInt(),
+                                     strParity.isEmpty() ? '\0' : strParity.at(0).toLatin1(),
+                                     HexDigit(m_pUi->IDC_1046->currentText().trimmed()));
+    pFind->setAttribute(Qt::WA_DeleteOnClose);
+    connect(pFind, &QDialog::accepted, this, [this, pFind] {
+        const std::optional<SScanHit>& hit = pFind->Chosen();
+        if (!hit) return;
+        m_pUi->IDC_1044->setEditText(QString::number(hit->m_nBaud));
+        m_pUi->IDC_1045->setEditText(ParityName(hit->m_cParity));
+        m_pUi->IDC_1046->setEditText(QString::number(hit->m_nAddr, 16).toUpper());
+    });
+    pFind->open();
+}
 
 void CSerialPortDlg::accept() {
     m_strBaudRate = m_pUi->IDC_1044->currentText();

@@ -31,6 +31,9 @@ public:
 
 private:
     void OfferMachinePorts();
+    // Opens the Find window on the port in the field; the unit chosen there fills in
+    // the baud rate, parity and SCP address.
+    void OnFind();
     // "COM3" for the text of the entry offered as COM3; any other text as it is.
     QString OfferedPortName(const QString& strText) const;
 

@@ -152,7 +152,8 @@ void DialogKeysTest::serialPortKeys() {
     // The port takes the focus with its text selected, ready to be typed over.
     QCOMPARE(Combo(&dlg, 1047)->lineEdit()->selectedText(), "COM1");
     QCOMPARE(TabOrder(dlg),
-             QStringList({"IDC_1047", "IDC_1044", "IDC_1045", "IDC_1046", "IDOK", "IDCANCEL"}));
+             QStringList({"IDC_1047", "IDC_1044", "IDC_1045", "IDC_1046", "IDOK", "IDCANCEL",
+                          "btnFind"}));
     // The labels' mnemonics reach their fields.
     for (const auto& [key, pName] : {std::pair{Qt::Key_B, "IDC_1044"},
                                      {Qt::Key_P, "IDC_1045"},
