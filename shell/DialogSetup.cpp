@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QPushButton>
 #include <QValidator>
 
@@ -26,6 +27,8 @@ namespace {
 // the desktop's sans-serif font at 11 pixels comes closest.
 constexpr int FONT_PIXELS = 11;
 constexpr int SMALLEST_PIXELS = 9;
+// What a text keeps free before the control beside it: less reads as one word.
+constexpr int GAP_PIXELS = 6;
 
 // Free room to the right of a control, up to the next control beside it or the end
 // of its group.
@@ -38,7 +41,7 @@ int RoomTo(QWidget* pWidget) {
         if (!pOther || pOther == pWidget || pOther->isWindow()) continue;
         const QRect o = pOther->geometry();
         if (o.left() > r.left() && o.top() < r.bottom() && o.bottom() > r.top())
-            nRight = std::min(nRight, o.left() - 2);
+            nRight = std::min(nRight, o.left() - GAP_PIXELS);
     }
     return std::max(r.width(), nRight - r.left() + 1);
 }
@@ -64,6 +67,19 @@ void FitText(QWidget* pWidget) {
     QFont font = pWidget->font();
     while (!Fits(pWidget) && font.pixelSize() > SMALLEST_PIXELS) {
         font.setPixelSize(font.pixelSize() - 1);
+        pWidget->setFont(font);
+    }
+}
+
+// Texts that stand side by side read as one font: the smallest any of them had to take.
+void OneFont(const QList<QWidget*>& widgets) {
+    int nPixels = FONT_PIXELS;
+    for (QWidget* pWidget : widgets)
+        if (pWidget->font().pixelSize() > 0) nPixels = std::min(nPixels, pWidget->font().pixelSize());
+    for (QWidget* pWidget : widgets) {
+        if (pWidget->font().pixelSize() <= nPixels) continue;
+        QFont font = pWidget->font();
+        font.setPixelSize(nPixels);
         pWidget->setFont(font);
     }
 }
@@ -122,6 +138,17 @@ protected:
                 if (pEdit->maxLength() <= 16 &&
                     !pEdit->parentWidget()->inherits("QAbstractSpinBox"))
                     FitText(pEdit);
+            // The check boxes of a window in one font; the labels of one group.
+            QList<QWidget*> boxes;
+            for (QCheckBox* pBox : pDlg->findChildren<QCheckBox*>())
+                boxes << pBox;
+            OneFont(boxes);
+            QMap<QWidget*, QList<QWidget*>> labels;
+            for (QLabel* pLabel : pDlg->findChildren<QLabel*>())
+                if (!pLabel->text().isEmpty() && !pLabel->wordWrap())
+                    labels[pLabel->parentWidget()] << pLabel;
+            for (const QList<QWidget*>& group : labels)
+                OneFont(group);
             pDlg->removeEventFilter(this);
             deleteLater();
         }
@@ -130,7 +157,7 @@ protected:
 };
 } // namespace
 
-void ApplyLook(QDialog* pDlg) {
+void UseProgramLook() {
     // Once for the whole program: a style sheet on one window would reset the fonts of
     // the dialogs it parents to the application's.
     static const bool s_bDone = [] {
@@ -145,6 +172,10 @@ void ApplyLook(QDialog* pDlg) {
         return true;
     }();
     (void)s_bDone;
+}
+
+void ApplyLook(QDialog* pDlg) {
+    UseProgramLook();
     // A label may come to show what was typed or what a unit sent: never as markup.
     for (QLabel* pLabel : pDlg->findChildren<QLabel*>())
         pLabel->setTextFormat(Qt::PlainText);

@@ -5,6 +5,9 @@ class QDialog;
 class QLineEdit;
 class QPushButton;
 
+// The program's font, style and images, for the whole application: before its first
+// window is made (a window made earlier keeps the fonts it was made with).
+void UseProgramLook();
 // Fixed size, no help button, the program's look.
 void SetupDialog(QDialog* pDlg);
 // The look every window of the program shares: group box titles sit on the frame

@@ -2,6 +2,8 @@
 // the unit holds survives an untouched OK, a changed key that cannot be stored is said
 // before the dialog closes, and the keyboard works as in any dialog.
 
+#include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QSpinBox>
@@ -9,6 +11,7 @@
 
 #include "GuiTestUtil.h"
 #include "params/NetParams.h"
+#include "shell/DialogSetup.h"
 #include "shell/IpAddressDlg.h"
 #include "shell/NetConfigDlg.h"
 #include "shell/UnitPropertiesDlg.h"
@@ -38,12 +41,14 @@ QStringList TabRound(int nCount) {
 class ConfigDialogsTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { UseProgramLook(); } // as the program does before its main window
     void fiveDigitValuesSurviveAnUntouchedOk();
     void typingStaysWithinFourDigits();
     void octetThatIsNoNumber();
     void changedKeyThatCannotBeStoredIsSaid();
     void netConfigKeyboard();
     void propertiesKeyboard();
+    void textsKeepTheirFontAndRoom();
 };
 
 void ConfigDialogsTest::fiveDigitValuesSurviveAnUntouchedOk() {
@@ -201,6 +206,30 @@ void ConfigDialogsTest::propertiesKeyboard() {
         QCOMPARE(dlg.result(), int(nKey == Qt::Key_Return ? QDialog::Accepted : QDialog::Rejected));
         QCOMPARE(ab[24], 1); // Return stored the second rate; Esc then kept it
     }
+}
+
+void ConfigDialogsTest::textsKeepTheirFontAndRoom() {
+    // The check boxes of the properties dialog in one font, none cut.
+    uint8_t ab[NetParams::SIZE] = {};
+    CUnitPropertiesDlg props(nullptr, ab, 1);
+    VELOR_STEP(ShowActive(props));
+    const QFont font = props.findChild<QCheckBox*>("IDC_1061")->font();
+    for (QCheckBox* pBox : props.findChildren<QCheckBox*>()) {
+        QCOMPARE(pBox->font(), font);
+        QVERIFY2(pBox->sizeHint().width() <= pBox->width(), qPrintable(pBox->objectName()));
+    }
+    // A label's text ends well before the field it names, in its group's one font.
+    NetParams rec = NetParams::Defaults();
+    CNetConfigDlg config(nullptr, &rec, false, true, 1);
+    VELOR_STEP(ShowActive(config));
+    for (const char* pName : {"lblTimeout", "lblUdpPort"}) {
+        auto* pLabel = config.findChild<QLabel*>(pName);
+        const int nTextEnd = pLabel->x() + pLabel->fontMetrics().horizontalAdvance(pLabel->text());
+        QVERIFY2(config.findChild<QWidget*>("IDC_1048")->x() - nTextEnd >= 6,
+                 qPrintable(QString("%1 ends at %2").arg(pName).arg(nTextEnd)));
+    }
+    QCOMPARE(config.findChild<QLabel*>("lblTimeout")->font(),
+             config.findChild<QLabel*>("lblUdpPort")->font());
 }
 
 QTEST_MAIN(ConfigDialogsTest)
