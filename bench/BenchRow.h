@@ -37,6 +37,8 @@ struct SRow {
     double m_dTarget = 0;
     std::string m_strBasis; // what the value is measured against
     int m_nDecimals = 2;
+    // The value is the worst round's, not the median: a target to be met in every round.
+    bool m_bEveryRound = false;
 };
 
 inline std::string Fixed(double d, int nDecimals) {
@@ -46,8 +48,10 @@ inline std::string Fixed(double d, int nDecimals) {
 }
 
 inline void Print(const SRow& row) {
-    const double dMedian = Median(row.m_samples);
     const auto [itMin, itMax] = std::minmax_element(row.m_samples.begin(), row.m_samples.end());
+    const double dMedian = !row.m_bEveryRound || row.m_samples.empty() ? Median(row.m_samples)
+                           : row.m_eTarget == ETarget::AtLeast         ? *itMin
+                                                                       : *itMax;
     const std::string strUnit = row.m_strUnit == "x" ? "" : " " + row.m_strUnit;
     const std::string strSpread = row.m_samples.empty()
                                       ? "-"
