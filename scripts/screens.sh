@@ -75,6 +75,8 @@ NOTICE='Check Switches'
 IPDLG='Enter IP Address Of Velor To Be Configured'
 CONFIG='Halvex Orvik/Orvane/Orlith Configuration'
 SERDLG='Configure Serial Port To Communicate to Orvik'
+FINDUDP='Find Units'
+FINDSER='Find Unit on Serial Port'
 MSG="$UTIL" # message boxes carry the program's title; the demo's main window says DEMO
 
 "$BIN/shell/velorcfg" --demo &
@@ -86,6 +88,13 @@ click "$MAIN" 88 115
 shot "$NOTICE" 02-ethernet-notice
 key "$NOTICE" Return
 shot "$IPDLG" 03-ip-address
+# Find Units on the demo unit's /24: Start is the default button.
+key "$IPDLG" alt+f
+key "$FINDUDP" Return
+sleep 3
+shot "$FINDUDP" 03a-find-units
+key "$FINDUDP" Escape
+gone "$FINDUDP"
 key "$IPDLG" Return
 shot "$MAIN" 04-main-ethernet-chosen
 click "$MAIN" 218 115 # Configure IP
@@ -106,6 +115,13 @@ click "$SERDLG" 185 35 # the port list's arrow
 screen 09-serial-port-list
 xdotool key Escape
 sleep 0.3
+# The probe of the port, going on past the unit it found.
+key "$SERDLG" alt+f
+key "$FINDSER" alt+g
+key "$FINDSER" Return
+shot "$FINDSER" 09a-serial-probe
+key "$FINDSER" Escape
+gone "$FINDSER"
 key "$SERDLG" Return
 shot "$MAIN" 10-main-serial-chosen
 click "$MAIN" 348 180 # Flash Velor
