@@ -113,6 +113,52 @@ TEST_F(SerialDownload, AcceptedImageLandsInTheUnitAndItsCheckWordMatches) {
     EXPECT_EQ(Unit([](CSimUnit& u) { return u.Restarts(); }), 1u);
 }
 
+// The image is held in memory once read: the file cut short and then replaced while
+// the download runs changes nothing the unit gets.
+TEST_F(SerialDownload, FileTruncatedAndReplacedMidwayChangesNothingSent) {
+    Start();
+    SSampleImage layout;
+    layout.m_nStart = 0xE000;
+    layout.m_nLength = 0x2400;
+    const std::string strPath = Image(layout);
+    const CImageCheck check = ValidateImage(strPath);
+    ASSERT_TRUE(check.Ok() && check.m_bCheckWordFound);
+    std::vector<uint8_t> expected(CSimUnit::MEMORY_SIZE, 0xFF);
+    CImageReader reader;
+    ASSERT_EQ(reader.Run(strPath,
+                         [&](const uint8_t* p, size_t n) {
+                             std::copy(p + 4, p + n, expected.begin() + loadblock::LoadAddress(p));
+                             return 0;
+                         }),
+              0);
+
+    class CRewritingPrompts : public CScriptedPrompts {
+    public:
+        explicit CRewritingPrompts(std::string strPath) : m_strPath(std::move(strPath)) {}
+        void Progress(uint64_t nDone, uint64_t) override {
+            if (nDone == 0 || m_nStep > 1) return;
+            if (m_nStep++ == 0) {
+                fs::resize_file(m_strPath, fs::file_size(m_strPath) / 3);
+                return;
+            }
+            SSampleImage other;
+            other.m_nStart = 0xE000;
+            other.m_nLength = 0x2400;
+            other.m_nSeed = 7;
+            WriteSampleImage(m_strPath, other);
+        }
+        std::string m_strPath;
+        int m_nStep = 0;
+    } prompts(strPath);
+    ASSERT_EQ(m_pLink->CheckUnit(), 0);
+    EXPECT_EQ(LoadImage(*m_pLink, prompts, strPath), download::OK);
+    EXPECT_EQ(prompts.m_nStep, 2);
+    EXPECT_EQ(prompts.Messages(), Msgs{UPDATED});
+    EXPECT_TRUE(Unit([](CSimUnit& u) { return u.Memory(); }) == expected);
+    EXPECT_EQ(Unit([](CSimUnit& u) { return u.CheckWord(); }), check.m_nCheckWord);
+    EXPECT_NE(ValidateImage(strPath).m_nCheckWord, check.m_nCheckWord); // it was replaced
+}
+
 TEST_F(SerialDownload, ImageEndingOnAFullBlockStillEndsTheLoadAndChecks) {
     Start();
     SSampleImage layout;
