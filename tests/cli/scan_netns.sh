@@ -9,10 +9,10 @@ set -eu
 CTL=$1
 SIM=$2
 if [ "${VELOR_IN_NETNS:-}" != 1 ]; then
+    [ "$(id -u)" = 0 ] || { echo "SKIP: needs root to make network namespaces"; exit 77; }
     for tool in ip unshare nsenter; do
         command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit 77; }
     done
-    [ "$(id -u)" = 0 ] || { echo "SKIP: needs root to make network namespaces"; exit 77; }
     unshare -n true 2>/dev/null || { echo "SKIP: unshare -n is not allowed here"; exit 77; }
     exec env VELOR_IN_NETNS=1 unshare -n "$0" "$@"
 fi
