@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
 
     std::string strUdp, strSerial, strParity = "even";
     SLinkOptions link;
-    bool bTrace = false, bYes = false;
+    bool bTrace = false, bYes = false, bJson = false;
     auto* pUdp =
         app.add_option("--udp", strUdp, "the unit's address HOST[:PORT] (port 3001 by default)");
     auto* pSerial = app.add_option("--serial", strSerial,
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     pBaud->needs(pSerial);
     pParity->needs(pSerial);
     pUnit->needs(pSerial);
-    app.add_flag("--json", link.m_bJson, "print one JSON object on stdout");
+    app.add_flag("--json", bJson, "print one JSON object on stdout");
     app.add_flag("--trace", bTrace, "print every frame sent and received on stderr");
     app.add_flag("--yes", bYes, "answer OK to the \"Check Switches\" notice");
 
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     auto* pPorts = app.add_subcommand(
         "ports", "list the machine's serial ports (USB vendor:product, manufacturer, product, "
                  "serial) and what COM1..COM9 resolve to");
-    pPorts->add_flag("--json", link.m_bJson, "print one JSON object on stdout");
+    pPorts->add_flag("--json", bJson, "print one JSON object on stdout");
     SScanOptions scan;
     auto* pScan = AddScanCommand(app, scan);
 
@@ -160,13 +160,13 @@ int main(int argc, char** argv) {
         if (!strUdp.empty() || !strSerial.empty() || !strFleet.empty() || bTrace)
             return Usage("scan names its own target; leave out --udp, --serial, --fleet and "
                          "--trace");
-        scan.m_bJson = scan.m_bJson || link.m_bJson;
+        scan.m_bJson = scan.m_bJson || bJson;
         scan.m_bYes = scan.m_bYes || bYes;
         return RunScan(scan);
     }
     if (pPorts->parsed()) {
         if (!strFleet.empty()) return Usage("ports lists this machine's ports; leave out --fleet");
-        return RunPorts(link.m_bJson);
+        return RunPorts(bJson);
     }
     if (!strFleet.empty() && bTrace)
         return Usage("--trace follows one unit; leave it out with --fleet");
@@ -193,12 +193,12 @@ int main(int argc, char** argv) {
 
     if (!strFleet.empty()) {
         SFleetCommand cmd;
-        cmd.m_eMode = pStatus->parsed()     ? CCliPrompts::EMode::Status
-                      : pRead->parsed()     ? CCliPrompts::EMode::Read
-                      : pWrite->parsed()    ? CCliPrompts::EMode::Write
-                      : pResetCmd->parsed() ? CCliPrompts::EMode::Reset
-                                            : CCliPrompts::EMode::Flash;
-        cmd.m_bJson = link.m_bJson;
+        cmd.m_eMode = pStatus->parsed()     ? ECommandMode::Status
+                      : pRead->parsed()     ? ECommandMode::Read
+                      : pWrite->parsed()    ? ECommandMode::Write
+                      : pResetCmd->parsed() ? ECommandMode::Reset
+                                            : ECommandMode::Flash;
+        cmd.m_bJson = bJson;
         cmd.m_bYes = bYes;
         cmd.m_bReset = bReset;
         cmd.m_strImagePath = strImage;
@@ -216,9 +216,13 @@ int main(int argc, char** argv) {
         link.m_bUdp = !strUdp.empty();
         link.m_strSerialPort = strSerial;
         link.m_strParity = strParity;
-        CCliPrompts prompts(CCliPrompts::EMode::Flash);
-        prompts.m_strImagePath = strImage;
-        return RunFlashDryRun(link, prompts);
+        SCommand cmd;
+        cmd.m_eMode = ECommandMode::Flash;
+        cmd.m_strImagePath = strImage;
+        cmd.m_bDryRun = true;
+        SCommandOutput output;
+        output.m_bJson = bJson;
+        return RunCommand(link, cmd, output).m_nExit;
     }
 
     if (strUdp.empty() && strSerial.empty()) {
@@ -232,20 +236,19 @@ int main(int argc, char** argv) {
     link.m_strSerialPort = strSerial;
     link.m_strParity = strParity;
 
-    CCliPrompts::EMode eMode = pStatus->parsed()     ? CCliPrompts::EMode::Status
-                               : pRead->parsed()     ? CCliPrompts::EMode::Read
-                               : pWrite->parsed()    ? CCliPrompts::EMode::Write
-                               : pResetCmd->parsed() ? CCliPrompts::EMode::Reset
-                                                     : CCliPrompts::EMode::Flash;
-    CCliPrompts prompts(eMode);
-    prompts.m_bYes = bYes;
-    prompts.m_bReset = bReset;
-    prompts.m_bIfNeeded = bIfNeeded;
-    prompts.m_strImagePath = strImage;
-    prompts.m_bTerminal = ::isatty(STDERR_FILENO) != 0;
+    SCommand cmd;
+    cmd.m_eMode = pStatus->parsed()     ? ECommandMode::Status
+                  : pRead->parsed()     ? ECommandMode::Read
+                  : pWrite->parsed()    ? ECommandMode::Write
+                  : pResetCmd->parsed() ? ECommandMode::Reset
+                                        : ECommandMode::Flash;
+    cmd.m_bYes = bYes;
+    cmd.m_bReset = bReset;
+    cmd.m_bIfNeeded = bIfNeeded;
+    cmd.m_strImagePath = strImage;
     if (pWrite->parsed()) {
         std::string strError;
-        prompts.m_edits.Parse(MergeAssignments({saved.m_assignments, assignments}), strError);
+        cmd.m_edits.Parse(MergeAssignments({saved.m_assignments, assignments}), strError);
         std::vector<std::string> fromFile;
         for (const auto& str : saved.m_assignments) {
             const std::string strField = str.substr(0, str.find('='));
@@ -254,9 +257,11 @@ int main(int argc, char** argv) {
                 }))
                 fromFile.push_back(strField);
         }
-        prompts.m_edits.MarkFromFile(fromFile);
+        cmd.m_edits.MarkFromFile(fromFile);
     }
     if (bTrace) InstallTrace();
-
-    return RunCommand(link, prompts);
+    SCommandOutput output;
+    output.m_bJson = bJson;
+    output.m_bTerminal = ::isatty(STDERR_FILENO) != 0;
+    return RunCommand(link, cmd, output).m_nExit;
 }
