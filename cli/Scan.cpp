@@ -16,7 +16,9 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "cli/Interrupts.h"
 #include "cli/Outcome.h"
+#include "cli/Output.h"
 #include "platform/SerialDevice.h"
 #include "platform/TimeConstants.h"
 #include "serial/SerlComm.h"
@@ -30,8 +32,7 @@ constexpr uint32_t FIRST_UNICAST = 0x01000000; // 0.x.x.x names this host's netw
 constexpr uint32_t FIRST_MULTICAST = 0xE0000000;
 
 void Note(const std::string& str) {
-    std::fprintf(stderr, "velorctl: %s\n", str.c_str());
-    std::fflush(stderr);
+    COutput::Std().Note(str);
 }
 
 int Usage(const std::string& str) {
@@ -104,40 +105,21 @@ std::string Table(const std::vector<SScanHit>& hits, bool bSerial) {
 
 // Ctrl-C, SIGTERM and SIGHUP end the scan at once, however often they come: the scan
 // then lists what it found and puts a serial line back as it found it.
-std::atomic<bool> g_bStop{false};
-
-class CInterruptWatch {
+class CScanInterrupts {
 public:
-    CInterruptWatch() {
-        g_bStop = false;
-        for (size_t i = 0; i < std::size(SIGNALS); ++i) {
-            struct sigaction old {};
-            ::sigaction(SIGNALS[i], nullptr, &old);
-            // A scan started in the background by a script ignores Ctrl-C: so does it here.
-            if (old.sa_handler == SIG_IGN) continue;
-            struct sigaction sa {};
-            sa.sa_handler = [](int) { g_bStop.store(true); };
-            sigemptyset(&sa.sa_mask);
-            sa.sa_flags = 0; // no SA_RESTART: a wait in progress ends at once
-            m_abInstalled[i] = ::sigaction(SIGNALS[i], &sa, &m_old[i]) == 0;
-        }
-    }
-    ~CInterruptWatch() {
-        for (size_t i = 0; i < std::size(SIGNALS); ++i)
-            if (m_abInstalled[i]) ::sigaction(SIGNALS[i], &m_old[i], nullptr);
-    }
+    CScanInterrupts()
+        : m_interrupts({SIGINT, SIGTERM, SIGHUP}, false, [this] { m_bStop = true; }) {}
+    const std::atomic<bool>* Flag() const { return &m_bStop; }
 
 private:
-    static constexpr int SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
-    bool m_abInstalled[3] = {};
-    struct sigaction m_old[3]{};
+    std::atomic<bool> m_bStop{false};
+    CInterrupts m_interrupts;
 };
 
 // A line on stderr about every 2 s of a longer scan: how far, how many, how long yet.
 class CProgressLines {
 public:
     CProgressLines(const SScanOptions& opts, SScanHooks& hooks) : m_opts(opts) {
-        hooks.m_pStop = &g_bStop;
         if (opts.m_bQuiet) return;
         hooks.m_fnProgress = [this](const SScanProgress& p) { Show(p); };
     }
@@ -211,11 +193,10 @@ int Report(const SScanOptions& opts, const std::vector<SScanHit>& hits, const SS
         json all = json::array();
         for (const auto& hit : hits)
             all.push_back(HitJson(hit, bSerial));
-        std::printf("%s\n", all.dump().c_str());
+        COutput::Std().Out(out::JsonText(all) + "\n");
     } else if (!hits.empty()) {
-        std::fputs(Table(hits, bSerial).c_str(), stdout);
+        COutput::Std().Out(Table(hits, bSerial));
     }
-    std::fflush(stdout);
     int nExit = hits.empty() ? EXIT_COMM : EXIT_OK;
     if (!opts.m_strFleetCsv.empty()) {
         if (!WriteFleetCsv(opts.m_strFleetCsv, FleetCsvText(hits))) {
@@ -259,8 +240,9 @@ int ScanUdpTarget(const SScanOptions& opts) {
          (nCount == 1 ? "" : "es") + ", " + strComm + ", " + std::to_string(nRate) +
          " a second, each answer waited for " + Duration(dWait) + ": about " +
          Duration(static_cast<double>(nCount) / nRate + dWait) + "; Ctrl-C ends it");
-    CInterruptWatch watch;
+    CScanInterrupts interrupts;
     SScanHooks hooks;
+    hooks.m_pStop = interrupts.Flag();
     CProgressLines lines(opts, hooks);
     SScanTally tally;
     const auto t0 = std::chrono::steady_clock::now();
@@ -268,7 +250,7 @@ int ScanUdpTarget(const SScanOptions& opts) {
     if (!strError.empty()) {
         Note(strError);
         if (hits.empty() && !tally.m_bInterrupted) {
-            if (opts.m_bJson) std::printf("[]\n");
+            if (opts.m_bJson) COutput::Std().Out("[]\n");
             return EXIT_COMM;
         }
     }
@@ -311,9 +293,9 @@ int ScanSerialTarget(const SScanOptions& opts) {
     Note("scan " + opts.m_strTarget + ": " + strWhat + ", at most " + Duration(dSeconds) + " (" +
          Duration(dNoisy) + " on a noisy line)" +
          (plan.m_bAll ? "" : "; stops at the first unit found") + "; Ctrl-C ends it");
-    CInterruptWatch watch;
+    CScanInterrupts interrupts;
     SScanHooks hooks;
-    hooks.m_pStop = &g_bStop;
+    hooks.m_pStop = interrupts.Flag();
     size_t nShown = SIZE_MAX;
     if (!opts.m_bQuiet)
         hooks.m_fnProgress = [&](const SScanProgress& p) {
@@ -329,7 +311,7 @@ int ScanSerialTarget(const SScanOptions& opts) {
     const auto hits = ScanSerial(plan, hooks, tally, strError);
     if (!hits) {
         Note(strError);
-        if (opts.m_bJson) std::printf("[]\n");
+        if (opts.m_bJson) COutput::Std().Out("[]\n");
         return EXIT_COMM;
     }
     return Report(opts, *hits, tally, true,
