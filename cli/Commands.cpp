@@ -109,8 +109,8 @@ void SetUpUdp(const SLinkOptions& link, CCliHost& host) {
 
 // The port name is checked before anything is opened: "COM10" must not open COM1.
 bool SerialNameOk(SRun& r) {
-    if (!IsComName(r.m_link.m_strSerialPort)) return true;
-    const std::string strProblem = CSerlComm::PortNameProblem(r.m_link.m_strSerialPort);
+    std::string strProblem;
+    PortDevice(r.m_link.m_strSerialPort, strProblem);
     if (strProblem.empty()) return true;
     r.m_prompts.Note(strProblem);
     return false;
@@ -540,6 +540,12 @@ std::string ImageProblem(const CImageCheck& check) {
 std::string FormatLines(const std::string& strJsonObject, const std::string& strPrefix) {
     const json j = json::parse(strJsonObject, nullptr, false);
     return j.is_object() ? out::Lines(j, strPrefix) : std::string();
+}
+
+std::string PortDevice(const std::string& strPort, std::string& strProblem) {
+    if (!IsComName(strPort)) return strPort;
+    strProblem = CSerlComm::PortNameProblem(strPort);
+    return strProblem.empty() ? serialdev::ResolvePort(strPort[3] - '0') : std::string();
 }
 
 bool ParseHostPort(const std::string& str, std::string& strHost, uint16_t& nPort) {

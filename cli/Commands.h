@@ -14,3 +14,7 @@ std::string FormatLines(const std::string& strJsonObject, const std::string& str
 // "a.b.c.d[:port]"; false when it is not one.
 bool ParseHostPort(const std::string& str, std::string& strHost, uint16_t& nPort);
 int RunPorts(bool bJson);
+// The device a port name opens: COMn as the desktop utility resolves it, any other name
+// itself; empty, with the reason, for a COM name it has no port for ("COM10" is not
+// COM1).
+std::string PortDevice(const std::string& strPort, std::string& strProblem);

@@ -100,25 +100,20 @@ bool TakeUnit(const std::vector<std::string>& header, const std::vector<std::str
         }
     } else if (strTarget.rfind("serial:", 0) == 0 && strTarget.size() > 7) {
         link.m_strSerialPort = strTarget.substr(7);
-        if (link.m_strSerialPort.rfind("COM", 0) == 0) {
-            const std::string strProblem = CSerlComm::PortNameProblem(link.m_strSerialPort);
-            if (!strProblem.empty()) {
-                strWhy = strProblem;
-                return false;
-            }
-            unit.m_strLinkKey = serialdev::ResolvePort(link.m_strSerialPort[3] - '0');
-        } else {
-            unit.m_strLinkKey = link.m_strSerialPort;
+        std::string strProblem;
+        unit.m_strLinkKey = PortDevice(link.m_strSerialPort, strProblem);
+        if (!strProblem.empty()) {
+            strWhy = strProblem;
+            return false;
         }
-        static const std::set<std::string> s_bauds = {"1200",  "2400",  "4800",  "9600",
-                                                      "19200", "38400", "57600", "115200"};
-        if (!strBaud.empty() && !s_bauds.count(strBaud)) {
-            strWhy = "line-baud is one of 1200 2400 4800 9600 19200 38400 57600 115200";
+        if (!strBaud.empty() && !IsLineBaud(strBaud)) {
+            strWhy = "line-baud is one of " + LineBaudList();
             return false;
         }
         if (!strBaud.empty()) link.m_nBaud = std::stoi(strBaud);
-        if (!strParity.empty() && strParity != "none" && strParity != "odd" &&
-            strParity != "even") {
+        const auto& parities = LineParities();
+        if (!strParity.empty() &&
+            std::find(parities.begin(), parities.end(), strParity) == parities.end()) {
             strWhy = "line-parity is none, odd or even";
             return false;
         }

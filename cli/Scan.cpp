@@ -16,6 +16,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "cli/Commands.h"
 #include "cli/Interrupts.h"
 #include "cli/Outcome.h"
 #include "cli/Output.h"
@@ -267,13 +268,9 @@ int ScanSerialTarget(const SScanOptions& opts) {
     SSerialScanPlan plan;
     plan.m_strName = opts.m_strTarget.substr(7);
     if (plan.m_strName.empty()) return Usage("serial: wants a port: COMn or a device path");
-    if (plan.m_strName.rfind("COM", 0) == 0) {
-        const std::string strProblem = CSerlComm::PortNameProblem(plan.m_strName);
-        if (!strProblem.empty()) return Usage(strProblem);
-        plan.m_strDevice = serialdev::ResolvePort(plan.m_strName[3] - '0');
-    } else {
-        plan.m_strDevice = plan.m_strName;
-    }
+    std::string strProblem;
+    plan.m_strDevice = PortDevice(plan.m_strName, strProblem);
+    if (!strProblem.empty()) return Usage(strProblem);
     if (!opts.m_strFleetCsv.empty() && plan.m_strName.find_first_of(",\"") != std::string::npos)
         return Usage("a fleet file cannot hold a port name with a comma or a quote");
     if (!CsvWritable(opts)) return Usage("cannot write " + opts.m_strFleetCsv);
@@ -449,11 +446,11 @@ CLI::App* AddScanCommand(CLI::App& app, SScanOptions& opts) {
                                  "first unit");
     auto* pBaud =
         pScan->add_option("--baud", opts.m_nBaud, "serial: try this rate right after 115200 even")
-            ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}));
+            ->check(CLI::IsMember(LineBauds()));
     auto* pParity = pScan
                         ->add_option("--parity", opts.m_strParity,
                                      "serial: try this parity right after 115200 even")
-                        ->check(CLI::IsMember({"none", "odd", "even"}));
+                        ->check(CLI::IsMember(LineParities()));
     auto* pUnit =
         pScan->add_option("--unit-addr", opts.m_nUnitAddr, "serial: try this unit address first")
             ->check(CLI::Range(0, 15));

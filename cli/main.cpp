@@ -14,6 +14,7 @@
 #include "cli/Output.h"
 #include "cli/Scan.h"
 #include "cli/SettingsFile.h"
+#include "cli/TextForms.h"
 #include "platform/Trace.h"
 #include "velor/Version.h"
 
@@ -86,10 +87,10 @@ void AddLinkOptions(CLI::App& app, SArgs& a) {
         ->check(CLI::Range(0, 15))
         ->needs(pUdp);
     app.add_option("--baud", a.m_link.m_nBaud, "baud rate (serial), default 115200")
-        ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}))
+        ->check(CLI::IsMember(LineBauds()))
         ->needs(pSerial);
     app.add_option("--parity", a.m_strParity, "none, odd or even (serial), default even")
-        ->check(CLI::IsMember({"none", "odd", "even"}))
+        ->check(CLI::IsMember(LineParities()))
         ->needs(pSerial);
     app.add_option("--unit-addr", a.m_link.m_nUnitAddr, "unit address (serial), default 0")
         ->check(CLI::Range(0, 15))
