@@ -316,16 +316,13 @@ int ScanSerialTarget(const SScanOptions& opts) {
                   std::to_string(tally.m_nProbes) + " of " + std::to_string(nProbes) + " probes");
 }
 
-} // namespace
-
-bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
-                 const std::vector<uint32_t>& localNetworks,
-                 const std::vector<uint32_t>& localBroadcasts, SUdpScanPlan& plan,
-                 std::string& strError) {
+// The port and the addresses of a udp: target (the text after "udp:"); the prefix
+// length of NET/PREFIX in nPrefix, else -1. False with the reason.
+bool ParseUdpRange(const std::string& strText, SUdpScanPlan& plan, int& nPrefix,
+                   std::string& strError) {
     const std::string strForm =
         "udp: wants NET/PREFIX or FIRST-LAST (dotted IPv4) and an optional :PORT, e.g. "
         "udp:192.168.0.0/24 or udp:10.0.0.20-10.0.0.80:3001";
-    plan = SUdpScanPlan{};
     std::string strRange = strText;
     if (const size_t nColon = strText.rfind(':'); nColon != std::string::npos) {
         unsigned long n = 0;
@@ -334,7 +331,7 @@ bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
         plan.m_nPort = static_cast<uint16_t>(n);
         strRange = strText.substr(0, nColon);
     }
-    int nPrefix = -1;
+    nPrefix = -1;
     if (const size_t nSlash = strRange.find('/'); nSlash != std::string::npos) {
         unsigned long n = 0;
         uint32_t nNet = 0;
@@ -355,6 +352,33 @@ bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
         if (!ParseIp(strRange, plan.m_nFirst)) return strError = strForm, false;
         plan.m_nLast = plan.m_nFirst;
     }
+    return true;
+}
+
+// --comm-addr: one address or all 16; false with the reason.
+bool ParseCommAddrs(const std::string& strCommAddr, SUdpScanPlan& plan, std::string& strError) {
+    if (strCommAddr == "all") {
+        plan.m_commAddrs.clear();
+        for (uint8_t n = 0; n <= 15; ++n)
+            plan.m_commAddrs.push_back(n);
+    } else {
+        unsigned long n = 0;
+        if (!ParseDecimal(strCommAddr, 0, 15, n))
+            return strError = "--comm-addr is 0..15 or all", false;
+        plan.m_commAddrs = {static_cast<uint8_t>(n)};
+    }
+    return true;
+}
+
+} // namespace
+
+bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
+                 const std::vector<uint32_t>& localNetworks,
+                 const std::vector<uint32_t>& localBroadcasts, SUdpScanPlan& plan,
+                 std::string& strError) {
+    plan = SUdpScanPlan{};
+    int nPrefix = -1;
+    if (!ParseUdpRange(strText, plan, nPrefix, strError)) return false;
     if (plan.m_nFirst < FIRST_UNICAST || plan.m_nLast >= FIRST_MULTICAST)
         return strError = "udp: 0.x.x.x and 224.0.0.0 upwards hold no unit; name a range "
                           "between 1.0.0.0 and 223.255.255.255",
@@ -364,16 +388,7 @@ bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
         return strError = "udp: " + strText + " holds " + std::to_string(nSize) +
                           " addresses, more than a /16; add --yes to scan it all",
                false;
-    if (opts.m_strCommAddr == "all") {
-        plan.m_commAddrs.clear();
-        for (uint8_t n = 0; n <= 15; ++n)
-            plan.m_commAddrs.push_back(n);
-    } else {
-        unsigned long n = 0;
-        if (!ParseDecimal(opts.m_strCommAddr, 0, 15, n))
-            return strError = "--comm-addr is 0..15 or all", false;
-        plan.m_commAddrs = {static_cast<uint8_t>(n)};
-    }
+    if (!ParseCommAddrs(opts.m_strCommAddr, plan, strError)) return false;
     plan.m_nRate = opts.m_nRate;
     plan.m_nWaitMs = opts.m_nWaitMs;
     const auto inRange = [&](uint32_t n) { return n >= plan.m_nFirst && n <= plan.m_nLast; };
