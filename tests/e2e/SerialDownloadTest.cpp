@@ -151,7 +151,7 @@ TEST_F(SerialDownload, FileTruncatedAndReplacedMidwayChangesNothingSent) {
         int m_nStep = 0;
     } prompts(strPath);
     ASSERT_EQ(m_pLink->CheckUnit(), 0);
-    EXPECT_EQ(LoadImage(*m_pLink, prompts, strPath), download::OK);
+    EXPECT_EQ(LoadImage(*m_pLink, prompts, strPath), EJobResult::Success);
     EXPECT_EQ(prompts.m_nStep, 2);
     EXPECT_EQ(prompts.Messages(), Msgs{UPDATED});
     EXPECT_TRUE(Unit([](CSimUnit& u) { return u.Memory(); }) == expected);
