@@ -23,17 +23,17 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-const char* CommandName(CCliPrompts::EMode eMode) {
+const char* CommandName(ECommandMode eMode) {
     switch (eMode) {
-    case CCliPrompts::EMode::Status:
+    case ECommandMode::Status:
         return "status";
-    case CCliPrompts::EMode::Read:
+    case ECommandMode::Read:
         return "read";
-    case CCliPrompts::EMode::Write:
+    case ECommandMode::Write:
         return "write";
-    case CCliPrompts::EMode::Reset:
+    case ECommandMode::Reset:
         return "reset";
-    case CCliPrompts::EMode::Flash:
+    case ECommandMode::Flash:
         break;
     }
     return "flash";
@@ -126,7 +126,7 @@ json CampaignIdentity(const SFleetCommand& cmd, const std::vector<std::string>& 
                       const std::string& strSalt) {
     json j;
     j["command"] = CommandName(cmd.m_eMode);
-    if (cmd.m_eMode == CCliPrompts::EMode::Flash && cmd.m_pImage) {
+    if (cmd.m_eMode == ECommandMode::Flash && cmd.m_pImage) {
         const CLoadImage& image = *cmd.m_pImage;
         j["image"] = {{"file", BaseName(cmd.m_strImagePath)},
                       {"bytes", image.m_check.m_nBytes},
@@ -134,7 +134,7 @@ json CampaignIdentity(const SFleetCommand& cmd, const std::vector<std::string>& 
                                          ? CheckWord(image.m_check.m_nCheckWord)
                                          : json(nullptr)},
                       {"sha256", Sha256Hex(image.m_abBlocks.data(), image.m_abBlocks.size())}};
-    } else if (cmd.m_eMode == CCliPrompts::EMode::Write) {
+    } else if (cmd.m_eMode == ECommandMode::Write) {
         j["salt"] = strSalt;
         json fields = json::object();
         for (const auto& str :
@@ -179,8 +179,25 @@ std::string CampaignDifference(const json& line, const json& identity, bool bFie
     return {};
 }
 
-bool IsCampaignSuccess(const std::string& strResult) {
-    return strResult == "success" || strResult == "current" || strResult == "unchanged";
+EUnitResult ReportedResult(const std::string& strResult) {
+    return strResult == "success"     ? EUnitResult::Success
+           : strResult == "current"   ? EUnitResult::Current
+           : strResult == "unchanged" ? EUnitResult::Unchanged
+                                      : EUnitResult::Failed;
+}
+
+bool IsCampaignSuccess(EUnitResult eResult) {
+    switch (eResult) {
+    case EUnitResult::Success:
+    case EUnitResult::Current:
+    case EUnitResult::Unchanged:
+        return true;
+    case EUnitResult::Skipped:
+    case EUnitResult::NotStarted:
+    case EUnitResult::Failed:
+        break;
+    }
+    return false;
 }
 
 json ReportDetails(int nExit, std::optional<uint16_t> nCheckBefore,
@@ -232,8 +249,9 @@ bool CCampaignReport::Read(const std::string& strPath, bool bMayBeMissing,
         }
         if (contents.m_strSalt.empty() && line.contains("salt"))
             contents.m_strSalt = line["salt"].get<std::string>();
+        const std::string strResult = line["result"].get<std::string>();
         contents.m_lines.push_back(
-            {i + 1, line["target"].get<std::string>(), line["result"].get<std::string>(), line});
+            {i + 1, line["target"].get<std::string>(), strResult, ReportedResult(strResult), line});
     }
     return true;
 }

@@ -34,13 +34,18 @@ std::string NewCampaignSalt();
 std::string CampaignDifference(const nlohmann::ordered_json& line,
                                const nlohmann::ordered_json& identity, bool bFields = true);
 
+// A report line's result word as a unit's result: success, current and unchanged as
+// themselves, every other word (a failure, a load step, a load left unverified) as
+// Failed, after which a resumed run takes the unit again.
+EUnitResult ReportedResult(const std::string& strResult);
 // True for the results after which a unit is done: success, current, unchanged.
-bool IsCampaignSuccess(const std::string& strResult);
+bool IsCampaignSuccess(EUnitResult eResult);
 
 struct SReportLine {
     size_t m_nLine = 0;
     std::string m_strTarget;
-    std::string m_strResult;
+    std::string m_strResult; // the word, for the load steps "started" and "loaded"
+    EUnitResult m_eResult = EUnitResult::Failed;
     nlohmann::ordered_json m_json;
 };
 

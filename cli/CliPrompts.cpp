@@ -9,6 +9,19 @@
 #include "params/Texts.h"
 #include "platform/SerialDevice.h"
 
+CCliPrompts::CCliPrompts(const SCommand& cmd, const SCommandOutput& output)
+    : m_eMode(cmd.m_eMode), m_bYes(cmd.m_bYes), m_bReset(cmd.m_bReset),
+      m_strImagePath(cmd.m_strImagePath), m_pImage(cmd.m_pImage), m_edits(cmd.m_edits),
+      m_output(*output.m_pOutput), m_pErr(output.m_pOutput->Err()), m_strPrefix(output.m_strPrefix),
+      m_bTerminal(output.m_bTerminal), m_fnBytesDone(output.m_fnBytesDone),
+      m_fnLoadStep(output.m_fnLoadStep) {}
+
+void CCliPrompts::StartDownload(size_t nBlocks, size_t nBytes) {
+    m_nTotalBlocks = nBlocks;
+    m_nTotalBytes = nBytes;
+    m_start = std::chrono::steady_clock::now();
+}
+
 void CCliPrompts::Message(const std::string& strText) {
     std::lock_guard lock(m_output.Lock());
     if (m_bProgressStarted && m_bTerminal) std::fputc('\n', m_pErr);
@@ -67,13 +80,13 @@ bool CCliPrompts::ConfigDialog(NetParams& rec, bool bPropertiesMode, bool bKeysE
     m_bPropertiesMode = m_bPropertiesMode || bPropertiesMode;
     m_bKeysEnabled = bKeysEnabled;
     m_nSerialNo = nSerialNo;
-    if (m_eMode != EMode::Write) return false; // read only: Cancel, nothing written
+    if (m_eMode != ECommandMode::Write) return false; // read only: Cancel, nothing written
     // Nothing to do is not a refusal, even of a field the unit locks: Cancel, and the
     // job writes nothing and resets nothing.
     const bool bPropertiesHeld =
         !m_edits.HasPropertyFields() || (m_bPropertiesSeen && !m_bPropertiesChanged);
     if (bPropertiesHeld && m_edits.NetworkHeld(rec)) {
-        m_strOutcome = "unchanged";
+        m_bUnchanged = true;
         return false;
     }
     m_edits.DropUnchanged(rec);
@@ -100,7 +113,7 @@ bool CCliPrompts::ConfigDialog(NetParams& rec, bool bPropertiesMode, bool bKeysE
 void CCliPrompts::PropertiesDialog(uint8_t* pPlain, size_t nLen, uint32_t nSerialNo) {
     m_bPropertiesMode = true;
     m_nSerialNo = nSerialNo;
-    if (m_eMode == EMode::Write && nLen > NetParams::OFS_UNIT_COMM_ADDR) {
+    if (m_eMode == ECommandMode::Write && nLen > NetParams::OFS_UNIT_COMM_ADDR) {
         m_bPropertiesSeen = true;
         m_bPropertiesChanged = !m_edits.PropertiesHeld(pPlain);
         m_edits.ApplyProperties(pPlain);
@@ -108,7 +121,7 @@ void CCliPrompts::PropertiesDialog(uint8_t* pPlain, size_t nLen, uint32_t nSeria
 }
 
 bool CCliPrompts::UpdateDoneDialog() {
-    m_bResetAsked = true;
+    m_bResetOffered = true;
     return m_bReset;
 }
 

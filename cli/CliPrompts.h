@@ -1,34 +1,20 @@
 #pragma once
-// velorctl's answers to a job's dialogs: taken from the command line, never from a
-// window. Messages go to stderr exactly as the job shows them, one per line.
+// velorctl's answers to a job's dialogs: taken from the command, never from a window.
+// Messages go to stderr exactly as the job shows them, one per line.
 
 #include <chrono>
 #include <cstdio>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
-#include "cli/FieldEdits.h"
-#include "cli/Outcome.h"
-#include "cli/Output.h"
-#include "firmware/ImageReader.h"
+#include "cli/Command.h"
 #include "params/NetParams.h"
 #include "platform/Prompts.h"
 
 class CCliPrompts : public IPrompts {
 public:
-    enum class EMode { Status, Read, Write, Reset, Flash };
-
-    CCliPrompts(EMode eMode, COutput& output = COutput::Std())
-        : m_eMode(eMode), m_output(output), m_pErr(output.Err()) {}
-
-    // Command-line answers.
-    bool m_bYes = false;   // OK to the switch notices
-    bool m_bReset = false; // OK to "Update Successful"
-    std::string m_strImagePath;
-    CFieldEdits m_edits;
+    CCliPrompts(const SCommand& cmd, const SCommandOutput& output);
 
     void Message(const std::string& strText) override;
     bool SwitchesNotice(ELink eLink) override;
@@ -46,55 +32,60 @@ public:
         if (m_fnLoadStep) m_fnLoadStep(bEnded);
     }
 
-    EMode Mode() const { return m_eMode; }
-
-    // The download's clock starts here, before the first block.
-    void StartClock() { m_start = std::chrono::steady_clock::now(); }
-
     // Our own notes (not a job's messages) also go to stderr.
     void Note(const std::string& strText);
 
-    // With --fleet: every line this unit writes starts with its target ...
-    std::string m_strPrefix;
-    // ... and, when set, a download reports its bytes done here instead of drawing.
-    std::function<void(uint64_t nBytes)> m_fnBytesDone;
-    // How the command ended, for the fleet's table (None: it never reached a job).
-    EJobResult m_eResult = EJobResult::None;
-    // "current" (flash --if-needed) or "unchanged" (write): a success that sent the
-    // unit nothing to change; empty otherwise.
-    std::string m_strOutcome;
-    bool m_bIfNeeded = false; // flash only when the unit's check word differs
-    // The unit's check word before and after the command, where it was learnt.
-    std::optional<uint16_t> m_nCheckBefore, m_nCheckAfter;
+    // Later notices are answered OK: the first was confirmed for the whole command.
+    void Confirmed() { m_bYes = true; }
+    // A reset job's "Update Successful" is answered OK.
+    void ResetAsked() { m_bReset = true; }
+    // The download's totals for the progress display, and its clock, started before
+    // the first block.
+    void StartDownload(size_t nBlocks, size_t nBytes);
 
-    // What the run found out.
+    // What the dialogs found out.
     bool UsageRefused() const { return m_bUsageRefused; }
     bool EditRefused() const { return m_bEditRefused; }
-    std::optional<NetParams> m_readRecord; // the record as the configuration dialog got it
+    bool Unchanged() const { return m_bUnchanged; } // write: already as asked
+    // The record as the configuration dialog got it.
+    const std::optional<NetParams>& ReadRecord() const { return m_readRecord; }
+    bool PropertiesMode() const { return m_bPropertiesMode; }
+    bool KeysEnabled() const { return m_bKeysEnabled; }
+    uint32_t SerialNo() const { return m_nSerialNo; }
+    bool WriteConfirmed() const { return m_bWriteConfirmed; } // the dialog was answered OK
+    bool ResetOffered() const { return m_bResetOffered; }     // "Update Successful" was shown
+    bool ResetAnswer() const { return m_bReset; }
+
+private:
+    // The answers.
+    ECommandMode m_eMode;
+    bool m_bYes;
+    bool m_bReset;
+    std::string m_strImagePath;
+    std::shared_ptr<const CLoadImage> m_pImage;
+    CFieldEdits m_edits;
+    // Where the lines go.
+    COutput& m_output;
+    FILE* m_pErr;
+    std::string m_strPrefix;
+    bool m_bTerminal;
+    std::function<void(uint64_t nBytes)> m_fnBytesDone;
+    std::function<void(bool bEnded)> m_fnLoadStep;
+    // What the dialogs saw.
+    bool m_bUsageRefused = false;
+    bool m_bEditRefused = false;
+    bool m_bUnchanged = false;
+    std::optional<NetParams> m_readRecord;
     bool m_bPropertiesMode = false;
     bool m_bKeysEnabled = false;
     uint32_t m_nSerialNo = 0;
-    bool m_bWriteConfirmed = false; // the configuration dialog was answered OK
-    bool m_bResetAsked = false;     // "Update Successful" was shown
-
-    // The image, read and checked once; with --fleet, once for every unit.
-    std::shared_ptr<const CLoadImage> m_pImage;
-    // With --fleet --report: told before the first load block and after the last.
-    std::function<void(bool bEnded)> m_fnLoadStep;
-
-    // Totals for the progress display (from the image check).
-    size_t m_nTotalBlocks = 0;
-    size_t m_nTotalBytes = 0;
-    bool m_bTerminal = false; // stderr is a terminal: draw a progress bar
-
-private:
-    EMode m_eMode;
-    COutput& m_output;
-    FILE* m_pErr;
-    bool m_bUsageRefused = false;
-    bool m_bEditRefused = false;
+    bool m_bWriteConfirmed = false;
+    bool m_bResetOffered = false;
     bool m_bPropertiesSeen = false;    // the properties dialog ran ...
     bool m_bPropertiesChanged = false; // ... and the edits change what it showed
+    // The progress display.
+    size_t m_nTotalBlocks = 0;
+    size_t m_nTotalBytes = 0;
     std::chrono::steady_clock::time_point m_start{};
     bool m_bProgressStarted = false;
     int m_nLastPercent = -1;

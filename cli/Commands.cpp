@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/CliPrompts.h"
 #include "cli/Output.h"
 #include "cli/TextForms.h"
 
@@ -50,6 +51,27 @@ public:
     std::shared_ptr<CManualResetEvent> m_pWorkerEnded;
 };
 
+// One command's run: its dialogs' answers, and the outcome as it is learnt.
+struct SRun {
+    SRun(const SLinkOptions& link, SCommand cmd, const SCommandOutput& output)
+        : m_link(link), m_cmd(WithImage(std::move(cmd))), m_output(output),
+          m_prompts(m_cmd, output) {}
+    // A flash whose image was not read before reads it here.
+    static SCommand WithImage(SCommand cmd) {
+        if (cmd.m_eMode == ECommandMode::Flash && !cmd.m_pImage)
+            cmd.m_pImage = ReadImage(cmd.m_strImagePath);
+        return cmd;
+    }
+    const SLinkOptions& m_link;
+    const SCommand m_cmd;
+    const SCommandOutput& m_output;
+    CCliPrompts m_prompts;
+    SCommandOutcome m_outcome;
+    bool m_bKept = false;        // a success that sent the unit nothing to change
+    bool m_bFailureLine = false; // ended without its record: with --json, the result alone
+    bool m_bJsonOnly = false;    // the result object is printed with --json only
+};
+
 bool IsComName(const std::string& str) {
     return str.rfind("COM", 0) == 0;
 }
@@ -61,15 +83,15 @@ std::string ParityName(const std::string& str) {
 // The serial settings as the serial port dialog would store them, and the device
 // path when one was named instead of a COM port.
 // False, with a note, when the record refuses them.
-bool SetUpSerial(const SLinkOptions& link, CCliHost& host, std::string& strDevice,
-                 CCliPrompts& prompts) {
+bool SetUpSerial(SRun& r, CCliHost& host, std::string& strDevice) {
+    const SLinkOptions& link = r.m_link;
     const std::string strPort = IsComName(link.m_strSerialPort) ? link.m_strSerialPort : "COM1";
     if (!IsComName(link.m_strSerialPort)) strDevice = link.m_strSerialPort;
     const std::string strParity = ParityName(link.m_strParity);
     const std::string strBaud = std::to_string(link.m_nBaud);
     const auto scp = ScpParams::Make(strPort, link.m_nUnitAddr, strParity, strBaud);
     if (!scp) {
-        prompts.Note(ScpParams::TextProblem(strPort, strParity, strBaud));
+        r.m_prompts.Note(ScpParams::TextProblem(strPort, strParity, strBaud));
         return false;
     }
     host.m_scp = *scp;
@@ -86,11 +108,11 @@ void SetUpUdp(const SLinkOptions& link, CCliHost& host) {
 }
 
 // The port name is checked before anything is opened: "COM10" must not open COM1.
-bool SerialNameOk(const SLinkOptions& link, CCliPrompts& prompts) {
-    if (!IsComName(link.m_strSerialPort)) return true;
-    const std::string strProblem = CSerlComm::PortNameProblem(link.m_strSerialPort);
+bool SerialNameOk(SRun& r) {
+    std::string strProblem;
+    PortDevice(r.m_link.m_strSerialPort, strProblem);
     if (strProblem.empty()) return true;
-    prompts.Note(strProblem);
+    r.m_prompts.Note(strProblem);
     return false;
 }
 
@@ -120,14 +142,6 @@ void RunJob(const SLinkOptions& link, CCliHost& host, uint32_t nJob, const std::
     host.WaitForJob();
 }
 
-void Print(const SLinkOptions& link, const json& j) {
-    if (link.m_pCapture) {
-        *link.m_pCapture = out::JsonText(j);
-        return;
-    }
-    COutput::Std().Result(j, link.m_bJson);
-}
-
 std::string Hex6(uint32_t n) {
     char sz[12];
     std::snprintf(sz, sizeof sz, "%06X", n & 0xFFFFFF);
@@ -142,25 +156,23 @@ constexpr const char* NOTE_STATUS_NOT_WHOLE =
     "the unit's status reply is not a whole status record";
 
 // Records how the command ended and gives its exit status.
-int Ended(CCliPrompts& prompts, EJobResult eResult) {
-    prompts.m_eResult = eResult;
+int Ended(SRun& r, EJobResult eResult) {
+    r.m_outcome.m_eJob = eResult;
     return ExitCode(eResult);
 }
 
-// A command that ends without its record: with --json, the result alone, so that a
-// script reads how it ended from stdout. A fleet run keeps each unit's result itself.
-int Failed(const SLinkOptions& link, CCliPrompts& prompts, EJobResult eResult) {
-    if (link.m_bJson && !link.m_pCapture) Print(link, json{{"result", JobResultName(eResult)}});
-    return Ended(prompts, eResult);
+// A command that ends without its record.
+int Failed(SRun& r, EJobResult eResult) {
+    r.m_bFailureLine = true;
+    return Ended(r, eResult);
 }
 
 // The whole image is checked before anything is sent, by a download and a dry run
 // alike; false with the note a flash shows.
-bool CheckImage(CCliPrompts& prompts, CImageCheck& check) {
-    if (!prompts.m_pImage) prompts.m_pImage = ReadImage(prompts.m_strImagePath);
-    check = prompts.m_pImage->m_check;
+bool CheckImage(SRun& r, CImageCheck& check) {
+    check = r.m_cmd.m_pImage->m_check;
     if (check.Ok()) return true;
-    prompts.Note(ImageProblem(check));
+    r.m_prompts.Note(ImageProblem(check));
     return false;
 }
 
@@ -174,223 +186,231 @@ json StatusJson(const status::CUnitStatus& st) {
     return j;
 }
 
-bool ConfirmSwitches(const SLinkOptions& link, CCliPrompts& prompts) {
-    return prompts.SwitchesNotice(link.m_bUdp ? ELink::Ethernet : ELink::Serial);
+bool ConfirmSwitches(SRun& r) {
+    return r.m_prompts.SwitchesNotice(r.m_link.m_bUdp ? ELink::Ethernet : ELink::Serial);
 }
 
-int NoticeRefused(CCliPrompts& prompts) {
-    return prompts.UsageRefused() ? EXIT_USAGE : EXIT_REFUSED;
+int NoticeRefused(const SRun& r) {
+    return r.m_prompts.UsageRefused() ? EXIT_USAGE : EXIT_REFUSED;
 }
 
 // The switch notice, the port name and the link settings before a job; 0 when the
 // job may run, else the exit status.
-int PrepareJob(const SLinkOptions& link, CCliPrompts& prompts, CCliHost& host,
-               std::string& strDevice) {
-    if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
-    if (link.m_bUdp) {
-        SetUpUdp(link, host);
+int PrepareJob(SRun& r, CCliHost& host, std::string& strDevice) {
+    if (!ConfirmSwitches(r)) return NoticeRefused(r);
+    if (r.m_link.m_bUdp) {
+        SetUpUdp(r.m_link, host);
         return EXIT_OK;
     }
-    if (!SerialNameOk(link, prompts) || !SetUpSerial(link, host, strDevice, prompts))
-        return EXIT_USAGE;
+    if (!SerialNameOk(r) || !SetUpSerial(r, host, strDevice)) return EXIT_USAGE;
     return EXIT_OK;
 }
 
-} // namespace
-
-std::optional<status::CUnitStatus> QueryStatus(const SLinkOptions& link, CCliPrompts& prompts,
-                                               int& nExit) {
-    CCliHost host(&prompts);
+std::optional<status::CUnitStatus> QueryUdpStatus(SRun& r, CCliHost& host, int& nExit) {
+    SetUpUdp(r.m_link, host);
+    CEthLink eth(&host);
     std::optional<status::CUnitStatus> st;
-    nExit = EXIT_OK;
-    if (link.m_bUdp) {
-        SetUpUdp(link, host);
-        CEthLink eth(&host);
-        EJobResult eResult = EJobResult::CommFailure;
-        if (eth.OpenSocket(TimeConstants().m_nRecvMs, CEthLink::EOpen::Start) ==
-                CEthLink::EOpenResult::Open &&
-            eth.StepPolls()) {
-            eth.Frame()[frame::OFS_ADDR] = host.m_rec[NetParams::OFS_COMM_ADDR];
-            if (eth.CommandExchange(frame::CMD_STATUS, 2, nullptr)) {
-                st = frame::CheckReply(eth.Frame(), eth.Received()) == frame::OK
-                         ? frame::ParseStatusReply(eth.Frame(), eth.Received())
-                         : std::nullopt;
-                if (!st) prompts.Note(NOTE_STATUS_NOT_WHOLE);
-            } else {
-                eResult = eth.Result();
-            }
+    EJobResult eResult = EJobResult::CommFailure;
+    if (eth.OpenSocket(TimeConstants().m_nRecvMs, CEthLink::EOpen::Start) ==
+            CEthLink::EOpenResult::Open &&
+        eth.StepPolls()) {
+        eth.Frame()[frame::OFS_ADDR] = host.m_rec[NetParams::OFS_COMM_ADDR];
+        if (eth.CommandExchange(frame::CMD_STATUS, 2, nullptr)) {
+            st = frame::CheckReply(eth.Frame(), eth.Received()) == frame::OK
+                     ? frame::ParseStatusReply(eth.Frame(), eth.Received())
+                     : std::nullopt;
+            if (!st) r.m_prompts.Note(NOTE_STATUS_NOT_WHOLE);
         } else {
             eResult = eth.Result();
         }
-        eth.CloseSocket(CEthLink::EClose::JobEnd);
-        if (!st) nExit = Failed(link, prompts, eResult);
-        return st;
+    } else {
+        eResult = eth.Result();
     }
+    eth.CloseSocket(CEthLink::EClose::JobEnd);
+    if (!st) nExit = Failed(r, eResult);
+    return st;
+}
+
+// The unit's status record; nullopt, with nExit set and the failure shown, when the
+// unit gave none. No switch notice.
+std::optional<status::CUnitStatus> QueryStatus(SRun& r, int& nExit) {
+    CCliHost host(&r.m_prompts);
+    nExit = EXIT_OK;
+    if (r.m_link.m_bUdp) return QueryUdpStatus(r, host, nExit);
     std::string strDevice;
-    if (!SerialNameOk(link, prompts) || !SetUpSerial(link, host, strDevice, prompts)) {
+    if (!SerialNameOk(r) || !SetUpSerial(r, host, strDevice)) {
         nExit = EXIT_USAGE;
-        return st;
+        return std::nullopt;
     }
-    CSerlComm comm(&host.m_scp, &prompts, strDevice);
+    CSerlComm comm(&host.m_scp, &r.m_prompts, strDevice);
     if (comm.Connect() != 0) {
-        nExit = Failed(link, prompts, comm.Result());
-        return st;
+        nExit = Failed(r, comm.Result());
+        return std::nullopt;
     }
     uint8_t abReply[CSerlComm::REPLY_SIZE] = {};
     if (const int nCode = comm.Transact(frame::CMD_STATUS, 2, nullptr, abReply)) {
-        prompts.Message(txt::SER_NOT_RESPONDING);
+        r.m_prompts.Message(txt::SER_NOT_RESPONDING);
         // Silence, or replies that were there but unusable.
-        nExit =
-            Failed(link, prompts,
-                   nCode == frame::ERR_NO_REPLY ? EJobResult::NoAnswer : EJobResult::CommFailure);
-        return st;
+        nExit = Failed(r, nCode == frame::ERR_NO_REPLY ? EJobResult::NoAnswer
+                                                       : EJobResult::CommFailure);
+        return std::nullopt;
     }
-    st = frame::ParseStatusReply(abReply, comm.ReplyLen());
+    auto st = frame::ParseStatusReply(abReply, comm.ReplyLen());
     if (!st) {
-        prompts.Note(NOTE_STATUS_NOT_WHOLE);
-        nExit = Failed(link, prompts, EJobResult::CommFailure);
+        r.m_prompts.Note(NOTE_STATUS_NOT_WHOLE);
+        nExit = Failed(r, EJobResult::CommFailure);
     }
     return st;
 }
 
-int RunStatus(const SLinkOptions& link, CCliPrompts& prompts) {
-    if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
+int RunStatus(SRun& r) {
+    if (!ConfirmSwitches(r)) return NoticeRefused(r);
     int nExit = EXIT_OK;
-    const auto st = QueryStatus(link, prompts, nExit);
+    const auto st = QueryStatus(r, nExit);
     if (!st) return nExit;
-    prompts.m_nCheckBefore = prompts.m_nCheckAfter = st->m_nCheckWord;
-    Print(link, StatusJson(*st));
-    return Ended(prompts, EJobResult::Success);
+    r.m_outcome.m_nCheckBefore = r.m_outcome.m_nCheckAfter = st->m_nCheckWord;
+    r.m_outcome.m_json = StatusJson(*st);
+    return Ended(r, EJobResult::Success);
 }
 
-int RunRead(const SLinkOptions& link, CCliPrompts& prompts) {
-    CCliHost host(&prompts);
+int RunRead(SRun& r) {
+    CCliHost host(&r.m_prompts);
     std::string strDevice;
-    if (const int nExit = PrepareJob(link, prompts, host, strDevice)) return nExit;
-    RunJob(link, host, JOB_CONFIGURE, strDevice);
+    if (const int nExit = PrepareJob(r, host, strDevice)) return nExit;
+    RunJob(r.m_link, host, JOB_CONFIGURE, strDevice);
     // velorctl read answers the configuration dialog with Cancel: having reached it
     // is the success.
-    if (!prompts.m_readRecord) return Failed(link, prompts, host.m_eResult);
-    json j = RecordJson(*prompts.m_readRecord, prompts.m_bPropertiesMode, false);
-    j["serial-number"] = prompts.m_nSerialNo;
-    j["keys-enabled"] = prompts.m_bKeysEnabled;
-    j["properties-mode"] = prompts.m_bPropertiesMode;
-    Print(link, j);
-    return Ended(prompts, EJobResult::Success);
+    const CCliPrompts& prompts = r.m_prompts;
+    if (!prompts.ReadRecord()) return Failed(r, host.m_eResult);
+    json j = RecordJson(*prompts.ReadRecord(), prompts.PropertiesMode(), false);
+    j["serial-number"] = prompts.SerialNo();
+    j["keys-enabled"] = prompts.KeysEnabled();
+    j["properties-mode"] = prompts.PropertiesMode();
+    r.m_outcome.m_json = j;
+    return Ended(r, EJobResult::Success);
 }
 
-int RunWrite(const SLinkOptions& link, CCliPrompts& prompts) {
-    CCliHost host(&prompts);
+int RunWrite(SRun& r) {
+    CCliHost host(&r.m_prompts);
     std::string strDevice;
-    if (const int nExit = PrepareJob(link, prompts, host, strDevice)) return nExit;
-    RunJob(link, host, JOB_CONFIGURE, strDevice);
-    if (prompts.EditRefused()) return Failed(link, prompts, EJobResult::Refused);
+    if (const int nExit = PrepareJob(r, host, strDevice)) return nExit;
+    RunJob(r.m_link, host, JOB_CONFIGURE, strDevice);
+    const CCliPrompts& prompts = r.m_prompts;
+    if (prompts.EditRefused()) return Failed(r, EJobResult::Refused);
     const EJobResult eResult = host.m_eResult;
-    if (!prompts.m_strOutcome.empty() && prompts.m_readRecord) {
+    if (prompts.Unchanged() && prompts.ReadRecord()) {
         // Already as asked: nothing was written and nothing reset.
-        json j = RecordJson(*prompts.m_readRecord, prompts.m_bPropertiesMode, true);
+        json j = RecordJson(*prompts.ReadRecord(), prompts.PropertiesMode(), true);
         j["verified"] = false;
         j["reset"] = false;
-        j["result"] = prompts.m_strOutcome;
-        Print(link, j);
-        return Ended(prompts, EJobResult::Success);
+        j["result"] = "unchanged";
+        r.m_outcome.m_json = j;
+        r.m_bKept = true;
+        return Ended(r, EJobResult::Success);
     }
-    if (prompts.m_bWriteConfirmed) {
-        json j = RecordJson(host.m_rec, prompts.m_bPropertiesMode, true);
+    if (prompts.WriteConfirmed()) {
+        json j = RecordJson(host.m_rec, prompts.PropertiesMode(), true);
         // The reset is offered only after the write; a reset that failed later does not
         // undo the verification.
-        j["verified"] = prompts.m_bResetAsked && eResult != EJobResult::VerifyFailed;
-        j["reset"] = prompts.m_bReset && prompts.m_bResetAsked && eResult == EJobResult::Success;
+        j["verified"] = prompts.ResetOffered() && eResult != EJobResult::VerifyFailed;
+        j["reset"] =
+            prompts.ResetAnswer() && prompts.ResetOffered() && eResult == EJobResult::Success;
         j["result"] = JobResultName(eResult);
-        Print(link, j);
-        return Ended(prompts, eResult);
+        r.m_outcome.m_json = j;
+        return Ended(r, eResult);
     }
-    return Failed(link, prompts, eResult);
+    return Failed(r, eResult);
 }
 
-int RunReset(const SLinkOptions& link, CCliPrompts& prompts) {
-    if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
-    CCliHost host(&prompts);
+int RunReset(SRun& r) {
+    if (!ConfirmSwitches(r)) return NoticeRefused(r);
+    CCliHost host(&r.m_prompts);
     EJobResult eResult = EJobResult::None;
-    if (link.m_bUdp) {
-        SetUpUdp(link, host);
-        prompts.m_bReset = true;
-        RunJob(link, host, JOB_RESET, {});
+    if (r.m_link.m_bUdp) {
+        SetUpUdp(r.m_link, host);
+        r.m_prompts.ResetAsked();
+        RunJob(r.m_link, host, JOB_RESET, {});
         eResult = host.m_eResult;
     } else {
         std::string strDevice;
-        if (!SerialNameOk(link, prompts) || !SetUpSerial(link, host, strDevice, prompts))
-            return EXIT_USAGE;
-        CSerlComm comm(&host.m_scp, &prompts, strDevice);
+        if (!SerialNameOk(r) || !SetUpSerial(r, host, strDevice)) return EXIT_USAGE;
+        CSerlComm comm(&host.m_scp, &r.m_prompts, strDevice);
         comm.ResetUnit();
         eResult = comm.Result();
     }
-    const int nExit = Ended(prompts, eResult);
-    if (link.m_bJson)
-        Print(link, json{{"reset", nExit == EXIT_OK}, {"result", JobResultName(eResult)}});
+    const int nExit = Ended(r, eResult);
+    r.m_outcome.m_json = json{{"reset", nExit == EXIT_OK}, {"result", JobResultName(eResult)}};
+    r.m_bJsonOnly = true;
     return nExit;
 }
 
-int RunFlash(const SLinkOptions& link, CCliPrompts& prompts) {
+// flash --if-needed: whether the unit already holds the image (then with the result
+// object in j); nullopt, with nExit set, when it gave no status.
+std::optional<bool> UnitHoldsImage(SRun& r, const CImageCheck& check, json& j, int& nExit) {
+    const auto st = QueryStatus(r, nExit);
+    if (!st) return std::nullopt;
+    r.m_outcome.m_nCheckBefore = st->m_nCheckWord;
+    j["unit-check-word"] = Hex4(st->m_nCheckWord);
+    // 0 is a unit that checks nothing, and an image without a check word has none
+    // to compare: both are flashed.
+    if (!check.m_bCheckWordFound || st->m_nCheckWord == 0 || st->m_nCheckWord != check.m_nCheckWord)
+        return false;
+    r.m_outcome.m_nCheckAfter = st->m_nCheckWord;
+    r.m_bKept = true;
+    j["updated"] = false;
+    j["result"] = "current";
+    return true;
+}
+
+int RunFlash(SRun& r) {
     CImageCheck check;
-    if (!CheckImage(prompts, check)) return Ended(prompts, EJobResult::ImageError);
-    prompts.m_nTotalBlocks = check.m_nBlocks;
-    prompts.m_nTotalBytes = check.m_nBytes;
+    if (!CheckImage(r, check)) return Ended(r, EJobResult::ImageError);
     const auto start = std::chrono::steady_clock::now();
+    const auto secondsSince = [&start] {
+        return Millis(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    };
     json j;
-    j["image"] = prompts.m_strImagePath;
+    j["image"] = r.m_cmd.m_strImagePath;
     j["blocks"] = check.m_nBlocks;
     j["bytes"] = check.m_nBytes;
     j["check-word"] = Hex4(check.m_nCheckWord);
-    if (prompts.m_bIfNeeded) {
-        if (!ConfirmSwitches(link, prompts)) return NoticeRefused(prompts);
-        prompts.m_bYes = true; // confirmed once for the status and the download
+    if (r.m_cmd.m_bIfNeeded) {
+        if (!ConfirmSwitches(r)) return NoticeRefused(r);
+        r.m_prompts.Confirmed(); // once for the status and the download
         int nExit = EXIT_OK;
-        const auto st = QueryStatus(link, prompts, nExit);
-        if (!st) return nExit;
-        prompts.m_nCheckBefore = st->m_nCheckWord;
-        j["unit-check-word"] = Hex4(st->m_nCheckWord);
-        // 0 is a unit that checks nothing, and an image without a check word has none
-        // to compare: both are flashed.
-        if (check.m_bCheckWordFound && st->m_nCheckWord != 0 &&
-            st->m_nCheckWord == check.m_nCheckWord) {
-            prompts.m_nCheckAfter = st->m_nCheckWord;
-            prompts.m_strOutcome = "current";
-            j["updated"] = false;
-            j["result"] = prompts.m_strOutcome;
-            j["seconds"] = Millis(
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-            Print(link, j);
-            return Ended(prompts, EJobResult::Success);
+        const auto bHolds = UnitHoldsImage(r, check, j, nExit);
+        if (!bHolds) return nExit;
+        if (*bHolds) {
+            j["seconds"] = secondsSince();
+            r.m_outcome.m_json = j;
+            return Ended(r, EJobResult::Success);
         }
     }
-    CCliHost host(&prompts);
+    CCliHost host(&r.m_prompts);
     std::string strDevice;
-    if (const int nExit = PrepareJob(link, prompts, host, strDevice)) return nExit;
-    prompts.StartClock();
-    RunJob(link, host, JOB_FLASH, strDevice);
-    const double dSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (const int nExit = PrepareJob(r, host, strDevice)) return nExit;
+    r.m_prompts.StartDownload(check.m_nBlocks, check.m_nBytes);
+    RunJob(r.m_link, host, JOB_FLASH, strDevice);
     const EJobResult eResult = host.m_eResult;
     if (eResult == EJobResult::Unverified)
-        prompts.Note("loaded; the unit reports check word 0, so nothing was compared");
-    const int nExit = Ended(prompts, eResult);
+        r.m_prompts.Note("loaded; the unit reports check word 0, so nothing was compared");
+    const int nExit = Ended(r, eResult);
     // A verified load leaves the unit reporting the image's check word.
-    if (eResult == EJobResult::Success) prompts.m_nCheckAfter = check.m_nCheckWord;
+    if (eResult == EJobResult::Success) r.m_outcome.m_nCheckAfter = check.m_nCheckWord;
     j["updated"] = nExit == EXIT_OK;
     j["result"] = JobResultName(eResult);
-    j["seconds"] = Millis(dSeconds);
-    Print(link, j);
+    j["seconds"] = secondsSince();
+    r.m_outcome.m_json = j;
     return nExit;
 }
 
-int RunFlashDryRun(const SLinkOptions& link, CCliPrompts& prompts) {
-    CImageCheck check;
-    if (!CheckImage(prompts, check)) return EXIT_IMAGE;
-    // The blocks a download sends, for their addresses.
+// The image's load ranges as "AAAAAA-BBBBBB", merged where they touch, and the bytes
+// a download puts on the line.
+json LoadRanges(const CLoadImage& image, uint64_t& nLineBytes) {
     std::vector<std::pair<uint32_t, uint32_t>> ranges; // [first, last]
-    uint64_t nLineBytes = 0;
-    prompts.m_pImage->Send([&](const uint8_t* pBlock, size_t nLen) {
+    nLineBytes = 0;
+    image.Send([&](const uint8_t* pBlock, size_t nLen) {
         // A load request (frame around the block) and its empty reply.
         nLineBytes += nLen + 2 + 6 + frame::HEADER_LEN;
         const size_t k = nLen - loadblock::LOAD_HEADER;
@@ -409,11 +429,21 @@ int RunFlashDryRun(const SLinkOptions& link, CCliPrompts& prompts) {
             nLast = std::max(nLast, ranges[i].second);
         jRanges.push_back(Hex6(nFirst) + "-" + Hex6(nLast));
     }
+    return jRanges;
+}
+
+// flash --dry-run: checks the image and tells what a flash would send and how long it
+// would take on the link's line; nothing is opened.
+int RunFlashDryRun(SRun& r) {
+    CImageCheck check;
+    if (!CheckImage(r, check)) return EXIT_IMAGE;
+    const SLinkOptions& link = r.m_link;
+    uint64_t nLineBytes = 0;
     json j;
-    j["image"] = prompts.m_strImagePath;
+    j["image"] = r.m_cmd.m_strImagePath;
     j["blocks"] = check.m_nBlocks;
     j["bytes"] = check.m_nBytes;
-    j["ranges"] = jRanges;
+    j["ranges"] = LoadRanges(*r.m_cmd.m_pImage, nLineBytes);
     j["check-word"] = Hex4(check.m_nCheckWord);
     j["check-word-found"] = check.m_bCheckWordFound;
     if (link.m_bUdp) {
@@ -432,8 +462,74 @@ int RunFlashDryRun(const SLinkOptions& link, CCliPrompts& prompts) {
         j["time"] = std::to_string(nBits) + " bits a character" +
                     (link.m_strSerialPort.empty() ? " (no link named: the serial defaults)" : "");
     }
-    Print(link, j);
+    r.m_outcome.m_json = j;
     return EXIT_OK;
+}
+
+int RunMode(SRun& r) {
+    switch (r.m_cmd.m_eMode) {
+    case ECommandMode::Status:
+        return RunStatus(r);
+    case ECommandMode::Read:
+        return RunRead(r);
+    case ECommandMode::Write:
+        return RunWrite(r);
+    case ECommandMode::Reset:
+        return RunReset(r);
+    case ECommandMode::Flash:
+        return r.m_cmd.m_bDryRun ? RunFlashDryRun(r) : RunFlash(r);
+    }
+    return EXIT_USAGE;
+}
+
+// The result on stdout: the result object, or with --json how a command that ended
+// without its record ended, so that a script reads it from stdout.
+void PrintResult(const SRun& r) {
+    const SCommandOutput& output = r.m_output;
+    const SCommandOutcome& outcome = r.m_outcome;
+    if (!outcome.m_json.is_null()) {
+        if (output.m_bJson || !r.m_bJsonOnly)
+            output.m_pOutput->Result(outcome.m_json, output.m_bJson);
+    } else if (r.m_bFailureLine && output.m_bJson) {
+        output.m_pOutput->Result(json{{"result", JobResultName(outcome.m_eJob)}}, true);
+    }
+}
+
+} // namespace
+
+SCommandOutcome RunCommand(const SLinkOptions& link, const SCommand& cmd,
+                           const SCommandOutput& output) {
+    const auto start = std::chrono::steady_clock::now();
+    SRun r(link, cmd, output);
+    SCommandOutcome& outcome = r.m_outcome;
+    outcome.m_nExit = RunMode(r);
+    outcome.m_dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const bool bCurrent = cmd.m_eMode == ECommandMode::Flash;
+    outcome.m_eUnit = outcome.m_nExit != EXIT_OK ? EUnitResult::Failed
+                      : !r.m_bKept               ? EUnitResult::Success
+                      : bCurrent                 ? EUnitResult::Current
+                                                 : EUnitResult::Unchanged;
+    if (output.m_bPrint) PrintResult(r);
+    return outcome;
+}
+
+std::string UnitResultName(const SCommandOutcome& outcome) {
+    switch (outcome.m_eUnit) {
+    case EUnitResult::Current:
+        return "current";
+    case EUnitResult::Unchanged:
+        return "unchanged";
+    case EUnitResult::Skipped:
+        return "skipped";
+    case EUnitResult::NotStarted:
+        return "not-started";
+    case EUnitResult::Success:
+    case EUnitResult::Failed:
+        break;
+    }
+    return outcome.m_eJob == EJobResult::None ? ExitClassName(outcome.m_nExit)
+                                              : JobResultName(outcome.m_eJob);
 }
 
 std::string ImageProblem(const CImageCheck& check) {
@@ -441,25 +537,15 @@ std::string ImageProblem(const CImageCheck& check) {
                                                      : check.FormatErrorMessage();
 }
 
-int RunCommand(const SLinkOptions& link, CCliPrompts& prompts) {
-    switch (prompts.Mode()) {
-    case CCliPrompts::EMode::Status:
-        return RunStatus(link, prompts);
-    case CCliPrompts::EMode::Read:
-        return RunRead(link, prompts);
-    case CCliPrompts::EMode::Write:
-        return RunWrite(link, prompts);
-    case CCliPrompts::EMode::Reset:
-        return RunReset(link, prompts);
-    case CCliPrompts::EMode::Flash:
-        return RunFlash(link, prompts);
-    }
-    return EXIT_USAGE;
-}
-
 std::string FormatLines(const std::string& strJsonObject, const std::string& strPrefix) {
     const json j = json::parse(strJsonObject, nullptr, false);
     return j.is_object() ? out::Lines(j, strPrefix) : std::string();
+}
+
+std::string PortDevice(const std::string& strPort, std::string& strProblem) {
+    if (!IsComName(strPort)) return strPort;
+    strProblem = CSerlComm::PortNameProblem(strPort);
+    return strProblem.empty() ? serialdev::ResolvePort(strPort[3] - '0') : std::string();
 }
 
 bool ParseHostPort(const std::string& str, std::string& strHost, uint16_t& nPort) {

@@ -1,4 +1,5 @@
 #include "cli/Fields.h"
+#include "cli/TextForms.h"
 
 #include <algorithm>
 #include <charconv>
@@ -126,7 +127,7 @@ bool ParseFieldValue(const SField& field, const std::string& strValue, SFieldVal
         strWhy = "a key is exactly 16 hex digits";
         return ParseKey(strValue, value.m_ab);
     case EFieldKind::Baud: {
-        strWhy = "one of 1200 2400 4800 9600 19200 38400 57600 115200";
+        strWhy = "one of " + LineBaudList();
         const auto* pEnd = std::end(UNIT_BAUD_RATES);
         const auto* p = std::find_if(std::begin(UNIT_BAUD_RATES), pEnd,
                                      [&](const char* psz) { return strValue == psz; });

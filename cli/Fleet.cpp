@@ -20,6 +20,8 @@
 #include <thread>
 
 #include "cli/Campaign.h"
+#include "cli/CliPrompts.h"
+#include "cli/Commands.h"
 #include "cli/Interrupts.h"
 #include "cli/Output.h"
 #include "firmware/ImageReader.h"
@@ -98,25 +100,20 @@ bool TakeUnit(const std::vector<std::string>& header, const std::vector<std::str
         }
     } else if (strTarget.rfind("serial:", 0) == 0 && strTarget.size() > 7) {
         link.m_strSerialPort = strTarget.substr(7);
-        if (link.m_strSerialPort.rfind("COM", 0) == 0) {
-            const std::string strProblem = CSerlComm::PortNameProblem(link.m_strSerialPort);
-            if (!strProblem.empty()) {
-                strWhy = strProblem;
-                return false;
-            }
-            unit.m_strLinkKey = serialdev::ResolvePort(link.m_strSerialPort[3] - '0');
-        } else {
-            unit.m_strLinkKey = link.m_strSerialPort;
+        std::string strProblem;
+        unit.m_strLinkKey = PortDevice(link.m_strSerialPort, strProblem);
+        if (!strProblem.empty()) {
+            strWhy = strProblem;
+            return false;
         }
-        static const std::set<std::string> s_bauds = {"1200",  "2400",  "4800",  "9600",
-                                                      "19200", "38400", "57600", "115200"};
-        if (!strBaud.empty() && !s_bauds.count(strBaud)) {
-            strWhy = "line-baud is one of 1200 2400 4800 9600 19200 38400 57600 115200";
+        if (!strBaud.empty() && !IsLineBaud(strBaud)) {
+            strWhy = "line-baud is one of " + LineBaudList();
             return false;
         }
         if (!strBaud.empty()) link.m_nBaud = std::stoi(strBaud);
-        if (!strParity.empty() && strParity != "none" && strParity != "odd" &&
-            strParity != "even") {
+        const auto& parities = LineParities();
+        if (!strParity.empty() &&
+            std::find(parities.begin(), parities.end(), strParity) == parities.end()) {
             strWhy = "line-parity is none, odd or even";
             return false;
         }
@@ -144,15 +141,11 @@ bool TakeUnit(const std::vector<std::string>& header, const std::vector<std::str
 struct SSlot {
     const SFleetUnit* m_pUnit = nullptr;
     enum class EState { Waiting, Running, Done } m_eState = EState::Waiting;
-    std::string m_strSkipped; // --resume: the result the report holds for a unit left out
+    std::string m_strBefore; // --resume: the result the report holds for a unit left out
     std::shared_ptr<CManualResetEvent> m_pEnded;
     // Written by the unit's worker before it ends, read by the main thread after.
-    int m_nExit = EXIT_OK;
-    EJobResult m_eResult = EJobResult::None;
-    std::string m_strOutcome; // "current", "unchanged"
-    std::optional<uint16_t> m_nCheckBefore, m_nCheckAfter;
-    double m_dSeconds = 0;
-    std::string m_strOutput;
+    SCommandOutcome m_outcome;
+    std::string m_strOutput; // the outcome's object as JSON text
     std::atomic<uint64_t> m_nBytesDone{0};
     // Set before the unit starts: its campaign identity, flash --if-needed for it (a
     // resumed unit whose load had begun is flashed in full), and its load steps.
@@ -169,39 +162,40 @@ public:
 
     bool InitInstance() override {
         const SFleetUnit& unit = *m_pSlot->m_pUnit;
-        CCliPrompts prompts(m_pCmd->m_eMode);
-        prompts.m_strPrefix = unit.m_strName + ": ";
-        prompts.m_bYes = true; // confirmed once for the whole file
-        prompts.m_bReset = m_pCmd->m_bReset;
-        prompts.m_bIfNeeded = m_pSlot->m_bIfNeeded;
-        prompts.m_strImagePath = m_pCmd->m_strImagePath;
-        if (m_pCmd->m_eMode == CCliPrompts::EMode::Flash) prompts.m_pImage = m_pCmd->m_pImage;
-        prompts.m_fnLoadStep = m_pSlot->m_fnLoadStep;
+        SCommand cmd;
+        cmd.m_eMode = m_pCmd->m_eMode;
+        cmd.m_bYes = true; // confirmed once for the whole file
+        cmd.m_bReset = m_pCmd->m_bReset;
+        cmd.m_bIfNeeded = m_pSlot->m_bIfNeeded;
+        cmd.m_strImagePath = m_pCmd->m_strImagePath;
+        if (m_pCmd->m_eMode == ECommandMode::Flash) cmd.m_pImage = m_pCmd->m_pImage;
+        SCommandOutput output;
+        output.m_bJson = true;
+        output.m_bPrint = false; // the fleet's table shows it
+        output.m_strPrefix = unit.m_strName + ": ";
+        output.m_fnLoadStep = m_pSlot->m_fnLoadStep;
         SSlot* pSlot = m_pSlot;
-        prompts.m_fnBytesDone = [pSlot](uint64_t n) { pSlot->m_nBytesDone = n; };
-        SLinkOptions link = unit.m_link;
-        link.m_bJson = true;
-        link.m_pCapture = &m_pSlot->m_strOutput;
+        output.m_fnBytesDone = [pSlot](uint64_t n) { pSlot->m_nBytesDone = n; };
         const auto start = Clock::now();
-        if (m_pCmd->m_eMode == CCliPrompts::EMode::Write) {
-            std::string strError; // checked before any unit started
-            prompts.m_edits.Parse(
-                MergeAssignments({m_pCmd->m_fileAssignments, m_pCmd->m_assignments, unit.m_fields}),
-                strError);
-            prompts.m_edits.MarkFromFile(FromFileOnly(unit));
-        }
         // Nothing one unit throws may end the others' jobs mid-image.
         try {
-            m_pSlot->m_nExit = RunCommand(link, prompts);
+            if (m_pCmd->m_eMode == ECommandMode::Write) {
+                std::string strError; // checked before any unit started
+                cmd.m_edits.Parse(MergeAssignments({m_pCmd->m_fileAssignments,
+                                                    m_pCmd->m_assignments, unit.m_fields}),
+                                  strError);
+                cmd.m_edits.MarkFromFile(FromFileOnly(unit));
+            }
+            m_pSlot->m_outcome = RunCommand(unit.m_link, cmd, output);
+            if (!m_pSlot->m_outcome.m_json.is_null())
+                m_pSlot->m_strOutput = out::JsonText(m_pSlot->m_outcome.m_json);
         } catch (const std::exception& e) {
             m_pSlot->m_strCaught = e.what();
-            m_pSlot->m_nExit = std::max(m_pSlot->m_nExit, static_cast<int>(EXIT_COMM));
+            m_pSlot->m_outcome.m_eUnit = EUnitResult::Failed;
+            m_pSlot->m_outcome.m_nExit = EXIT_COMM;
+            m_pSlot->m_outcome.m_dSeconds =
+                std::chrono::duration<double>(Clock::now() - start).count();
         }
-        m_pSlot->m_eResult = prompts.m_eResult;
-        m_pSlot->m_strOutcome = prompts.m_strOutcome;
-        m_pSlot->m_nCheckBefore = prompts.m_nCheckBefore;
-        m_pSlot->m_nCheckAfter = prompts.m_nCheckAfter;
-        m_pSlot->m_dSeconds = std::chrono::duration<double>(Clock::now() - start).count();
         PostQuitMessage(0);
         return true;
     }
@@ -228,14 +222,6 @@ void Line(const std::string& str) {
     COutput::Std().ErrLine(str);
 }
 
-// The table's word for how a unit ended.
-std::string ResultName(const SSlot& slot) {
-    if (!slot.m_strSkipped.empty()) return "skipped";
-    if (!slot.m_strOutcome.empty()) return slot.m_strOutcome;
-    return slot.m_eResult == EJobResult::None ? ExitClassName(slot.m_nExit)
-                                              : JobResultName(slot.m_eResult);
-}
-
 std::string Seconds(double d) {
     char sz[32];
     std::snprintf(sz, sizeof sz, "%.3f", d);
@@ -243,23 +229,30 @@ std::string Seconds(double d) {
 }
 
 // "3 updated, 2 current, 1 failed" under the table.
-std::string CountsLine(CCliPrompts::EMode eMode, const json& jUnits) {
+std::string CountsLine(ECommandMode eMode, const std::vector<SSlot>& slots) {
     size_t nDone = 0, nKept = 0, nFailed = 0, nSkipped = 0, nNotStarted = 0;
-    for (const auto& j : jUnits) {
-        const std::string strResult = j["result"];
-        if (strResult == "skipped")
-            ++nSkipped;
-        else if (strResult == "not-started")
-            ++nNotStarted;
-        else if (strResult == "current" || strResult == "unchanged")
-            ++nKept;
-        else if (j["exit"] == 0)
+    for (const auto& slot : slots) {
+        switch (slot.m_outcome.m_eUnit) {
+        case EUnitResult::Success:
             ++nDone;
-        else
+            break;
+        case EUnitResult::Current:
+        case EUnitResult::Unchanged:
+            ++nKept;
+            break;
+        case EUnitResult::Skipped:
+            ++nSkipped;
+            break;
+        case EUnitResult::NotStarted:
+            ++nNotStarted;
+            break;
+        case EUnitResult::Failed:
             ++nFailed;
+            break;
+        }
     }
-    const bool bFlash = eMode == CCliPrompts::EMode::Flash;
-    const bool bWrite = eMode == CCliPrompts::EMode::Write;
+    const bool bFlash = eMode == ECommandMode::Flash;
+    const bool bWrite = eMode == ECommandMode::Write;
     std::string str = std::to_string(nDone) + (bFlash   ? " updated, "
                                                : bWrite ? " written, "
                                                         : " done, ");
@@ -368,13 +361,21 @@ bool ParseFleetText(const std::string& strPath, const std::string& strText,
 
 namespace {
 
+// The fleet's own notes and its switch notices: --yes answers them.
+SCommand NoticeCommand(const SFleetCommand& fleet) {
+    SCommand cmd;
+    cmd.m_eMode = fleet.m_eMode;
+    cmd.m_bYes = fleet.m_bYes;
+    return cmd;
+}
+
 // One fleet run in its steps: everything checked before any unit, the units a report
 // holds as done left out, the rest scheduled, the table, and the end.
 class CFleetRun {
 public:
     CFleetRun(const std::string& strPath, unsigned nParallel, SFleetCommand cmd)
         : m_strPath(strPath), m_nParallel(nParallel), m_cmd(std::move(cmd)),
-          m_notes(m_cmd.m_eMode) {}
+          m_notes(NoticeCommand(m_cmd), SCommandOutput{}) {}
 
     int Run() {
         if (const int nExit = Check()) return nExit;
@@ -418,7 +419,7 @@ private:
 };
 
 bool CFleetRun::CheckFields() {
-    const bool bWrite = m_cmd.m_eMode == CCliPrompts::EMode::Write;
+    const bool bWrite = m_cmd.m_eMode == ECommandMode::Write;
     std::string strError;
     for (const auto& unit : m_units) {
         if (!bWrite && !unit.m_fields.empty()) {
@@ -488,7 +489,7 @@ int CFleetRun::Check() {
         return EXIT_USAGE;
     }
     if (!CheckFields()) return EXIT_USAGE;
-    if (m_cmd.m_eMode == CCliPrompts::EMode::Flash) {
+    if (m_cmd.m_eMode == ECommandMode::Flash) {
         m_cmd.m_pImage = ReadImage(m_cmd.m_strImagePath);
         const CImageCheck& check = m_cmd.m_pImage->m_check;
         m_nImageBytes = static_cast<uint64_t>(check.m_nBytes) * m_units.size();
@@ -499,7 +500,6 @@ int CFleetRun::Check() {
     }
     if (!ReadReports()) return EXIT_USAGE;
     // One "Check Switches" notice for each kind of link in the file.
-    m_notes.m_bYes = m_cmd.m_bYes;
     for (const ELink eLink : {ELink::Ethernet, ELink::Serial}) {
         const bool bUsed = std::any_of(m_units.begin(), m_units.end(), [&](const SFleetUnit& u) {
             return u.m_link.m_bUdp == (eLink == ELink::Ethernet);
@@ -533,9 +533,9 @@ void CFleetRun::ReportStep(SSlot& slot, const std::string& strResult, const json
 // ("started") is flashed in full; one whose load ended ("loaded") gets the check,
 // and the load again when it fails.
 void CFleetRun::SkipResumed() {
-    std::map<std::string, std::string> lastResults;
+    std::map<std::string, const SReportLine*> lastLines;
     for (const auto& line : m_resumed.m_lines)
-        lastResults[line.m_strTarget] = line.m_strResult;
+        lastLines[line.m_strTarget] = &line;
     m_slots = std::vector<SSlot>(m_units.size());
     for (size_t i = 0; i < m_units.size(); ++i) {
         SSlot& slot = m_slots[i];
@@ -545,13 +545,15 @@ void CFleetRun::SkipResumed() {
         slot.m_fnLoadStep = [this, &slot](bool bEnded) {
             ReportStep(slot, bEnded ? "loaded" : "started", json::object());
         };
-        const auto it = lastResults.find(m_units[i].m_strKey);
-        if (it == lastResults.end()) continue;
-        if (it->second == "started") slot.m_bIfNeeded = false;
-        if (it->second == "loaded") slot.m_bIfNeeded = true;
-        if (!IsCampaignSuccess(it->second)) continue;
+        const auto it = lastLines.find(m_units[i].m_strKey);
+        if (it == lastLines.end()) continue;
+        const SReportLine& line = *it->second;
+        if (line.m_strResult == "started") slot.m_bIfNeeded = false;
+        if (line.m_strResult == "loaded") slot.m_bIfNeeded = true;
+        if (!IsCampaignSuccess(line.m_eResult)) continue;
         slot.m_eState = SSlot::EState::Done;
-        slot.m_strSkipped = it->second;
+        slot.m_outcome.m_eUnit = EUnitResult::Skipped;
+        slot.m_strBefore = line.m_strResult;
         ++m_nDone;
     }
 }
@@ -577,16 +579,16 @@ void CFleetRun::Reap() {
         slot.m_eState = SSlot::EState::Done;
         --m_nRunning;
         ++m_nDone;
-        m_nFailed += slot.m_nExit != EXIT_OK;
+        m_nFailed += slot.m_outcome.m_eUnit == EUnitResult::Failed;
         m_busyLinks.erase(slot.m_pUnit->m_strLinkKey);
         bChanged = true;
         if (!slot.m_strCaught.empty())
             Line(outside::Printable(slot.m_pUnit->m_strName) +
                  ": velorctl: its output could not be written: " +
                  outside::Printable(slot.m_strCaught));
-        ReportStep(
-            slot, ResultName(slot),
-            ReportDetails(slot.m_nExit, slot.m_nCheckBefore, slot.m_nCheckAfter, slot.m_dSeconds));
+        ReportStep(slot, UnitResultName(slot.m_outcome),
+                   ReportDetails(slot.m_outcome.m_nExit, slot.m_outcome.m_nCheckBefore,
+                                 slot.m_outcome.m_nCheckAfter, slot.m_outcome.m_dSeconds));
     }
     if (bChanged) Progress();
 }
@@ -662,22 +664,23 @@ void CFleetRun::Table() {
         j["unit"] = strName;
         if (slot.m_eState != SSlot::EState::Done) {
             m_strUntouched += (m_strUntouched.empty() ? "" : ", ") + outside::Printable(strName);
-            j["result"] = "not-started";
+            j["result"] = UnitResultName(slot.m_outcome);
             j["exit"] = nullptr;
             j["class"] = "not-started";
             j["seconds"] = 0;
         } else {
-            m_nWorst = std::max(m_nWorst, slot.m_nExit);
-            j["result"] = ResultName(slot);
-            if (!slot.m_strSkipped.empty()) j["before"] = slot.m_strSkipped;
-            j["exit"] = slot.m_nExit;
-            j["class"] = ExitClassName(slot.m_nExit);
-            j["seconds"] = static_cast<double>(static_cast<int64_t>(slot.m_dSeconds * 1000)) / 1000;
+            const SCommandOutcome& outcome = slot.m_outcome;
+            m_nWorst = std::max(m_nWorst, outcome.m_nExit);
+            j["result"] = UnitResultName(outcome);
+            if (outcome.m_eUnit == EUnitResult::Skipped) j["before"] = slot.m_strBefore;
+            j["exit"] = outcome.m_nExit;
+            j["class"] = ExitClassName(outcome.m_nExit);
+            j["seconds"] =
+                static_cast<double>(static_cast<int64_t>(outcome.m_dSeconds * 1000)) / 1000;
             if (!slot.m_strOutput.empty()) {
                 j["output"] = json::parse(slot.m_strOutput, nullptr, false);
                 // Settings and status are what the technician asked for: shown per unit.
-                if (m_cmd.m_eMode == CCliPrompts::EMode::Read ||
-                    m_cmd.m_eMode == CCliPrompts::EMode::Status)
+                if (m_cmd.m_eMode == ECommandMode::Read || m_cmd.m_eMode == ECommandMode::Status)
                     strText += FormatLines(slot.m_strOutput, strName + ": ");
             }
         }
@@ -703,7 +706,7 @@ void CFleetRun::Table() {
                           Seconds(j["seconds"].get<double>()).c_str());
             strText += szRow;
         }
-        strText += CountsLine(m_cmd.m_eMode, jUnits);
+        strText += CountsLine(m_cmd.m_eMode, m_slots);
         COutput::Std().Out(strText);
     }
 }

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/Commands.h"
+#include "cli/Command.h"
 #include "firmware/ImageReader.h"
 
 struct SFleetUnit {
@@ -38,7 +38,7 @@ bool ParseFleetText(const std::string& strPath, const std::string& strText,
 constexpr size_t FLEET_MAX_FILE_BYTES = 4u << 20;
 
 struct SFleetCommand {
-    CCliPrompts::EMode m_eMode = CCliPrompts::EMode::Status;
+    ECommandMode m_eMode = ECommandMode::Status;
     bool m_bJson = false;
     bool m_bYes = false;
     bool m_bReset = false;

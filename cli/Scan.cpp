@@ -16,7 +16,10 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "cli/Commands.h"
+#include "cli/Interrupts.h"
 #include "cli/Outcome.h"
+#include "cli/Output.h"
 #include "platform/SerialDevice.h"
 #include "platform/TimeConstants.h"
 #include "serial/SerlComm.h"
@@ -30,8 +33,7 @@ constexpr uint32_t FIRST_UNICAST = 0x01000000; // 0.x.x.x names this host's netw
 constexpr uint32_t FIRST_MULTICAST = 0xE0000000;
 
 void Note(const std::string& str) {
-    std::fprintf(stderr, "velorctl: %s\n", str.c_str());
-    std::fflush(stderr);
+    COutput::Std().Note(str);
 }
 
 int Usage(const std::string& str) {
@@ -104,40 +106,21 @@ std::string Table(const std::vector<SScanHit>& hits, bool bSerial) {
 
 // Ctrl-C, SIGTERM and SIGHUP end the scan at once, however often they come: the scan
 // then lists what it found and puts a serial line back as it found it.
-std::atomic<bool> g_bStop{false};
-
-class CInterruptWatch {
+class CScanInterrupts {
 public:
-    CInterruptWatch() {
-        g_bStop = false;
-        for (size_t i = 0; i < std::size(SIGNALS); ++i) {
-            struct sigaction old {};
-            ::sigaction(SIGNALS[i], nullptr, &old);
-            // A scan started in the background by a script ignores Ctrl-C: so does it here.
-            if (old.sa_handler == SIG_IGN) continue;
-            struct sigaction sa {};
-            sa.sa_handler = [](int) { g_bStop.store(true); };
-            sigemptyset(&sa.sa_mask);
-            sa.sa_flags = 0; // no SA_RESTART: a wait in progress ends at once
-            m_abInstalled[i] = ::sigaction(SIGNALS[i], &sa, &m_old[i]) == 0;
-        }
-    }
-    ~CInterruptWatch() {
-        for (size_t i = 0; i < std::size(SIGNALS); ++i)
-            if (m_abInstalled[i]) ::sigaction(SIGNALS[i], &m_old[i], nullptr);
-    }
+    CScanInterrupts()
+        : m_interrupts({SIGINT, SIGTERM, SIGHUP}, false, [this] { m_bStop = true; }) {}
+    const std::atomic<bool>* Flag() const { return &m_bStop; }
 
 private:
-    static constexpr int SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
-    bool m_abInstalled[3] = {};
-    struct sigaction m_old[3]{};
+    std::atomic<bool> m_bStop{false};
+    CInterrupts m_interrupts;
 };
 
 // A line on stderr about every 2 s of a longer scan: how far, how many, how long yet.
 class CProgressLines {
 public:
     CProgressLines(const SScanOptions& opts, SScanHooks& hooks) : m_opts(opts) {
-        hooks.m_pStop = &g_bStop;
         if (opts.m_bQuiet) return;
         hooks.m_fnProgress = [this](const SScanProgress& p) { Show(p); };
     }
@@ -211,11 +194,10 @@ int Report(const SScanOptions& opts, const std::vector<SScanHit>& hits, const SS
         json all = json::array();
         for (const auto& hit : hits)
             all.push_back(HitJson(hit, bSerial));
-        std::printf("%s\n", all.dump().c_str());
+        COutput::Std().Out(out::JsonText(all) + "\n");
     } else if (!hits.empty()) {
-        std::fputs(Table(hits, bSerial).c_str(), stdout);
+        COutput::Std().Out(Table(hits, bSerial));
     }
-    std::fflush(stdout);
     int nExit = hits.empty() ? EXIT_COMM : EXIT_OK;
     if (!opts.m_strFleetCsv.empty()) {
         if (!WriteFleetCsv(opts.m_strFleetCsv, FleetCsvText(hits))) {
@@ -259,8 +241,9 @@ int ScanUdpTarget(const SScanOptions& opts) {
          (nCount == 1 ? "" : "es") + ", " + strComm + ", " + std::to_string(nRate) +
          " a second, each answer waited for " + Duration(dWait) + ": about " +
          Duration(static_cast<double>(nCount) / nRate + dWait) + "; Ctrl-C ends it");
-    CInterruptWatch watch;
+    CScanInterrupts interrupts;
     SScanHooks hooks;
+    hooks.m_pStop = interrupts.Flag();
     CProgressLines lines(opts, hooks);
     SScanTally tally;
     const auto t0 = std::chrono::steady_clock::now();
@@ -268,7 +251,7 @@ int ScanUdpTarget(const SScanOptions& opts) {
     if (!strError.empty()) {
         Note(strError);
         if (hits.empty() && !tally.m_bInterrupted) {
-            if (opts.m_bJson) std::printf("[]\n");
+            if (opts.m_bJson) COutput::Std().Out("[]\n");
             return EXIT_COMM;
         }
     }
@@ -285,13 +268,9 @@ int ScanSerialTarget(const SScanOptions& opts) {
     SSerialScanPlan plan;
     plan.m_strName = opts.m_strTarget.substr(7);
     if (plan.m_strName.empty()) return Usage("serial: wants a port: COMn or a device path");
-    if (plan.m_strName.rfind("COM", 0) == 0) {
-        const std::string strProblem = CSerlComm::PortNameProblem(plan.m_strName);
-        if (!strProblem.empty()) return Usage(strProblem);
-        plan.m_strDevice = serialdev::ResolvePort(plan.m_strName[3] - '0');
-    } else {
-        plan.m_strDevice = plan.m_strName;
-    }
+    std::string strProblem;
+    plan.m_strDevice = PortDevice(plan.m_strName, strProblem);
+    if (!strProblem.empty()) return Usage(strProblem);
     if (!opts.m_strFleetCsv.empty() && plan.m_strName.find_first_of(",\"") != std::string::npos)
         return Usage("a fleet file cannot hold a port name with a comma or a quote");
     if (!CsvWritable(opts)) return Usage("cannot write " + opts.m_strFleetCsv);
@@ -311,9 +290,9 @@ int ScanSerialTarget(const SScanOptions& opts) {
     Note("scan " + opts.m_strTarget + ": " + strWhat + ", at most " + Duration(dSeconds) + " (" +
          Duration(dNoisy) + " on a noisy line)" +
          (plan.m_bAll ? "" : "; stops at the first unit found") + "; Ctrl-C ends it");
-    CInterruptWatch watch;
+    CScanInterrupts interrupts;
     SScanHooks hooks;
-    hooks.m_pStop = &g_bStop;
+    hooks.m_pStop = interrupts.Flag();
     size_t nShown = SIZE_MAX;
     if (!opts.m_bQuiet)
         hooks.m_fnProgress = [&](const SScanProgress& p) {
@@ -329,7 +308,7 @@ int ScanSerialTarget(const SScanOptions& opts) {
     const auto hits = ScanSerial(plan, hooks, tally, strError);
     if (!hits) {
         Note(strError);
-        if (opts.m_bJson) std::printf("[]\n");
+        if (opts.m_bJson) COutput::Std().Out("[]\n");
         return EXIT_COMM;
     }
     return Report(opts, *hits, tally, true,
@@ -337,16 +316,13 @@ int ScanSerialTarget(const SScanOptions& opts) {
                   std::to_string(tally.m_nProbes) + " of " + std::to_string(nProbes) + " probes");
 }
 
-} // namespace
-
-bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
-                 const std::vector<uint32_t>& localNetworks,
-                 const std::vector<uint32_t>& localBroadcasts, SUdpScanPlan& plan,
-                 std::string& strError) {
+// The port and the addresses of a udp: target (the text after "udp:"); the prefix
+// length of NET/PREFIX in nPrefix, else -1. False with the reason.
+bool ParseUdpRange(const std::string& strText, SUdpScanPlan& plan, int& nPrefix,
+                   std::string& strError) {
     const std::string strForm =
         "udp: wants NET/PREFIX or FIRST-LAST (dotted IPv4) and an optional :PORT, e.g. "
         "udp:192.168.0.0/24 or udp:10.0.0.20-10.0.0.80:3001";
-    plan = SUdpScanPlan{};
     std::string strRange = strText;
     if (const size_t nColon = strText.rfind(':'); nColon != std::string::npos) {
         unsigned long n = 0;
@@ -355,7 +331,7 @@ bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
         plan.m_nPort = static_cast<uint16_t>(n);
         strRange = strText.substr(0, nColon);
     }
-    int nPrefix = -1;
+    nPrefix = -1;
     if (const size_t nSlash = strRange.find('/'); nSlash != std::string::npos) {
         unsigned long n = 0;
         uint32_t nNet = 0;
@@ -376,6 +352,33 @@ bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
         if (!ParseIp(strRange, plan.m_nFirst)) return strError = strForm, false;
         plan.m_nLast = plan.m_nFirst;
     }
+    return true;
+}
+
+// --comm-addr: one address or all 16; false with the reason.
+bool ParseCommAddrs(const std::string& strCommAddr, SUdpScanPlan& plan, std::string& strError) {
+    if (strCommAddr == "all") {
+        plan.m_commAddrs.clear();
+        for (uint8_t n = 0; n <= 15; ++n)
+            plan.m_commAddrs.push_back(n);
+    } else {
+        unsigned long n = 0;
+        if (!ParseDecimal(strCommAddr, 0, 15, n))
+            return strError = "--comm-addr is 0..15 or all", false;
+        plan.m_commAddrs = {static_cast<uint8_t>(n)};
+    }
+    return true;
+}
+
+} // namespace
+
+bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
+                 const std::vector<uint32_t>& localNetworks,
+                 const std::vector<uint32_t>& localBroadcasts, SUdpScanPlan& plan,
+                 std::string& strError) {
+    plan = SUdpScanPlan{};
+    int nPrefix = -1;
+    if (!ParseUdpRange(strText, plan, nPrefix, strError)) return false;
     if (plan.m_nFirst < FIRST_UNICAST || plan.m_nLast >= FIRST_MULTICAST)
         return strError = "udp: 0.x.x.x and 224.0.0.0 upwards hold no unit; name a range "
                           "between 1.0.0.0 and 223.255.255.255",
@@ -385,16 +388,7 @@ bool PlanUdpScan(const std::string& strText, const SScanOptions& opts,
         return strError = "udp: " + strText + " holds " + std::to_string(nSize) +
                           " addresses, more than a /16; add --yes to scan it all",
                false;
-    if (opts.m_strCommAddr == "all") {
-        plan.m_commAddrs.clear();
-        for (uint8_t n = 0; n <= 15; ++n)
-            plan.m_commAddrs.push_back(n);
-    } else {
-        unsigned long n = 0;
-        if (!ParseDecimal(opts.m_strCommAddr, 0, 15, n))
-            return strError = "--comm-addr is 0..15 or all", false;
-        plan.m_commAddrs = {static_cast<uint8_t>(n)};
-    }
+    if (!ParseCommAddrs(opts.m_strCommAddr, plan, strError)) return false;
     plan.m_nRate = opts.m_nRate;
     plan.m_nWaitMs = opts.m_nWaitMs;
     const auto inRange = [&](uint32_t n) { return n >= plan.m_nFirst && n <= plan.m_nLast; };
@@ -467,11 +461,11 @@ CLI::App* AddScanCommand(CLI::App& app, SScanOptions& opts) {
                                  "first unit");
     auto* pBaud =
         pScan->add_option("--baud", opts.m_nBaud, "serial: try this rate right after 115200 even")
-            ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}));
+            ->check(CLI::IsMember(LineBauds()));
     auto* pParity = pScan
                         ->add_option("--parity", opts.m_strParity,
                                      "serial: try this parity right after 115200 even")
-                        ->check(CLI::IsMember({"none", "odd", "even"}));
+                        ->check(CLI::IsMember(LineParities()));
     auto* pUnit =
         pScan->add_option("--unit-addr", opts.m_nUnitAddr, "serial: try this unit address first")
             ->check(CLI::Range(0, 15));

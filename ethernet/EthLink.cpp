@@ -119,14 +119,13 @@ bool CEthLink::Send(const uint8_t* p, size_t n) {
     return true;
 }
 
-bool CEthLink::CanAnswer(EAwait eAwait) const {
-    const uint8_t* p = m_pFrame.get();
-    const int nCheck = frame::CheckReply(p, m_nReceived);
+bool CEthLink::CanAnswer(const uint8_t* p, size_t nReceived, EAwait eAwait) {
+    const int nCheck = frame::CheckReply(p, nReceived);
     if (nCheck == CEthFraming::INVALID) return false;
     if (nCheck != CEthFraming::VALID || eAwait == EAwait::Frame) return true;
-    if (eAwait == EAwait::Status) return frame::ParseStatusReply(p, m_nReceived).has_value();
+    if (eAwait == EAwait::Status) return frame::ParseStatusReply(p, nReceived).has_value();
     const size_t nCount = frame::DataCount(p);
-    return nCount >= IV_LEN + PLAIN_READ_MIN && m_nReceived >= frame::OFS_DATA + nCount;
+    return nCount >= IV_LEN + PLAIN_READ_MIN && nReceived >= frame::OFS_DATA + nCount;
 }
 
 bool CEthLink::ReceiveAnswer(EAwait eAwait, int& nError) {
@@ -159,7 +158,7 @@ bool CEthLink::ReceiveAnswer(EAwait eAwait, int& nError) {
         if (nGot >= 0) {
             m_nReceived = static_cast<size_t>(nGot);
             TraceFrame(ETraceDir::Received, m_pFrame.get(), m_nReceived);
-            if (CanAnswer(eAwait)) return true;
+            if (CanAnswer(m_pFrame.get(), m_nReceived, eAwait)) return true;
             abAside.assign(m_pFrame.get(), m_pFrame.get() + m_nReceived);
             nAsideError = 0;
         } else if (m_socket.LastError() == WSAEMSGSIZE) {

@@ -176,6 +176,9 @@ public:
     // (FRAME_BUFFER bytes): the plain text replaces the reply data from byte 7. Its
     // length, or -1 when the reply is not usable.
     static int DecryptReplyInFrame(uint8_t* pFrame, size_t nReceived);
+    // Whether the nReceived bytes standing in pFrame can be the answer a request
+    // waiting for eAwait takes (see Exchange); what cannot is set aside.
+    static bool CanAnswer(const uint8_t* pFrame, size_t nReceived, EAwait eAwait);
 
 private:
     void Show(const std::string& strText);
@@ -190,7 +193,6 @@ private:
     bool Send(const uint8_t* p, size_t n);
     // The receive of Exchange; on failure nError holds the socket error number.
     bool ReceiveAnswer(EAwait eAwait, int& nError);
-    bool CanAnswer(EAwait eAwait) const;
     static EAwait AwaitFor(uint8_t nCmd);
 
     CLinkHost* m_pHost;

@@ -35,11 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     static const std::string s_strPath = TempPath();
     static const auto s_identities = [] {
         SFleetCommand flash;
-        flash.m_eMode = CCliPrompts::EMode::Flash;
+        flash.m_eMode = ECommandMode::Flash;
         flash.m_strImagePath = "site.s19";
         flash.m_pImage = std::make_shared<CLoadImage>();
         SFleetCommand write;
-        write.m_eMode = CCliPrompts::EMode::Write;
+        write.m_eMode = ECommandMode::Write;
         write.m_assignments = {"timeout=30", "des-key=0011223344556677"};
         return std::vector<nlohmann::ordered_json>{CampaignIdentity(flash, {}, "00"),
                                                    CampaignIdentity(write, {}, "00")};

@@ -1,8 +1,8 @@
 // The serial link's reply reader fed whatever a device may send. The device is a
 // byte stream that answers each request written with the next chunk of the input
-// and goes silent when the input runs out; a purge drops what was not read, as on a
-// line. The first byte picks the operation: one transaction into a reply buffer of
-// the size the second byte gives, or a unit operation, or a download.
+// (its frame sums filled in, FuzzFrames.h) and goes silent when the input runs out; a purge drops
+// what was not read, as on a line. The first byte picks the operation: one transaction into a reply
+// buffer of the size the second byte gives, or a unit operation, or a download.
 
 #include <algorithm>
 #include <cstring>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FuzzCommon.h"
+#include "FuzzFrames.h"
 #include "firmware/SampleImage.h"
 #include "params/ScpParams.h"
 #include "platform/SerialDevice.h"
@@ -44,7 +45,9 @@ public:
         // The reply to this request: a length byte, then that many bytes.
         if (m_s.m_nLeft) {
             const size_t nChunk = std::min<size_t>(m_s.m_p[0], m_s.m_nLeft - 1);
+            const size_t nAt = m_s.m_abPending.size();
             m_s.m_abPending.insert(m_s.m_abPending.end(), m_s.m_p + 1, m_s.m_p + 1 + nChunk);
+            SetFrameSums(m_s.m_abPending.data() + nAt, nChunk);
             m_s.m_p += 1 + nChunk;
             m_s.m_nLeft -= 1 + nChunk;
         }
@@ -143,9 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         break;
     case 5:
         if (link.CheckUnit() == 0) {
-            const int nResult = LoadImage(link, prompts, s_strImage);
-            FUZZ_CHECK((nResult == 0) == (link.Result() == EJobResult::Success ||
-                                          link.Result() == EJobResult::Unverified));
+            FUZZ_CHECK(LoadImage(link, prompts, s_strImage) == link.Result());
         }
         break;
     default: {

@@ -1,13 +1,15 @@
 // A serial scan's probe fed whatever a line may carry: each request written releases
-// the next chunk of the input (a length byte, then that many bytes), as noise, a
-// modem's chatter or a unit's answer would arrive. The scan must end, list each unit
-// once with a setting and address it tried, and never read past what it was given.
+// the next chunk of the input (a length byte, then that many bytes, frame sums filled
+// in: FuzzFrames.h), as noise, a modem's chatter or a unit's answer would arrive. The
+// scan must end, list each unit once with a setting and address it tried, and never
+// read past what it was given.
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "FuzzCommon.h"
+#include "FuzzFrames.h"
 #include "discovery/SerialScan.h"
 #include "platform/SerialDevice.h"
 #include "platform/TimeConstants.h"
@@ -28,7 +30,9 @@ public:
         ++m_nWrites;
         if (m_nLeft) {
             const size_t nChunk = std::min<size_t>(m_p[0], m_nLeft - 1);
+            const size_t nAt = m_abPending.size();
             m_abPending.insert(m_abPending.end(), m_p + 1, m_p + 1 + nChunk);
+            SetFrameSums(m_abPending.data() + nAt, nChunk);
             m_p += 1 + nChunk;
             m_nLeft -= 1 + nChunk;
         }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FuzzCommon.h"
+#include "FuzzFrames.h"
 #include "serial/FrameCodec.h"
 #include "sim/SimUnit.h"
 
@@ -25,14 +26,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     CSimUnit unit(options);
 
     // Frames: a byte with the link in bit 7 and the length's high bit in bit 0, a
-    // length byte, then that many bytes (cut short at the end of the input).
+    // length byte, then that many bytes (cut short at the end of the input), its sums
+    // filled in (FuzzFrames.h).
     size_t i = 2;
     while (i + 2 <= nSize) {
         const auto eLink = (pData[i] & 0x80) ? CSimUnit::LINK_UDP : CSimUnit::LINK_SERIAL;
         const size_t nLen =
             std::min<size_t>(((pData[i] & 0x01) << 8) | pData[i + 1], nSize - i - 2);
         i += 2;
-        const std::vector<uint8_t> abFrame(pData + i, pData + i + nLen);
+        std::vector<uint8_t> abFrame(pData + i, pData + i + nLen);
+        SetFrameSums(abFrame.data(), abFrame.size());
         i += nLen;
         const auto replies = unit.Handle(abFrame.data(), abFrame.size(), eLink);
         FUZZ_CHECK(replies.size() <= 1);

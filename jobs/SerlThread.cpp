@@ -20,7 +20,7 @@ bool CSerlThread::InitInstance() {
     return true;
 }
 
-int CSerlThread::LoadImage(const std::string& strPath) {
+EJobResult CSerlThread::LoadImage(const std::string& strPath) {
     return ::LoadImage(*m_pComm, m_pMainDlg->Prompts(), strPath);
 }
 
@@ -49,9 +49,8 @@ void CSerlThread::FlashPass() {
         return;
     }
     prompts.Message(txt::SER_FLASH_NOTICE);
-    // The download shows its outcome; the job ends whatever it was.
-    LoadImage(strPath);
-    Finish(m_pComm->Result());
+    // The download shows its outcome; the job ends with it.
+    Finish(LoadImage(strPath));
 }
 
 void CSerlThread::ConfigurePass() {

@@ -27,7 +27,7 @@ public:
     std::shared_ptr<CManualResetEvent> StopEvent() const { return m_hStopEvent; }
 
     // The serial download on this job's link.
-    int LoadImage(const std::string& strPath);
+    EJobResult LoadImage(const std::string& strPath);
 
 private:
     void JobLoop();

@@ -13,22 +13,22 @@ std::shared_ptr<const CLoadImage> ImageFor(IPrompts& prompts, const std::string&
     return ReadImage(strPath);
 }
 
-int LoadImage(CSerlComm& link, IPrompts& prompts, const std::string& strPath) {
+EJobResult LoadImage(CSerlComm& link, IPrompts& prompts, const std::string& strPath) {
     return LoadImage(link, prompts, *ImageFor(prompts, strPath));
 }
 
-int LoadImage(CSerlComm& link, IPrompts& prompts, const CLoadImage& image) {
+EJobResult LoadImage(CSerlComm& link, IPrompts& prompts, const CLoadImage& image) {
     // The whole file was checked when it was read, so that a bad image never leaves
     // half a program in the unit.
     const CImageCheck& check = image.m_check;
     link.SetResult(EJobResult::ImageError);
     if (check.m_nResult == CImageReader::ERR_OPEN) {
         prompts.Message(txt::FILE_OPEN);
-        return download::FILE_OPEN;
+        return link.Result();
     }
     if (check.m_nResult != CImageReader::OK) {
         prompts.Message(check.FormatErrorMessage());
-        return download::FILE_FORMAT;
+        return link.Result();
     }
 
     uint8_t abReply[frame::MAX_FRAME];
@@ -42,7 +42,7 @@ int LoadImage(CSerlComm& link, IPrompts& prompts, const CLoadImage& image) {
         link.SetResult(nResult == frame::ERR_NO_REPLY ? EJobResult::NoAnswer
                                                       : EJobResult::CommFailure);
         prompts.Message(txt::SER_FLASH_COMM_ERROR);
-        return nResult;
+        return link.Result();
     }
 
     // A unit that accepted the load restarts without answering.
@@ -50,13 +50,13 @@ int LoadImage(CSerlComm& link, IPrompts& prompts, const CLoadImage& image) {
                       sizeof abReply) == 0) {
         link.SetResult(EJobResult::Refused);
         prompts.Message(txt::SER_FLASH_REJECTED);
-        return download::REJECTED;
+        return link.Result();
     }
     prompts.LoadStep(true);
     return VerifyFlash(link, prompts, check.m_nCheckWord);
 }
 
-int VerifyFlash(CSerlComm& link, IPrompts& prompts, uint16_t nImageCheckWord) {
+EJobResult VerifyFlash(CSerlComm& link, IPrompts& prompts, uint16_t nImageCheckWord) {
     uint8_t abReply[frame::MAX_FRAME];
     std::optional<status::CUnitStatus> status;
     for (int nTry = 0; nTry < download::VERIFY_TRIES && !status; ++nTry) {
@@ -67,18 +67,18 @@ int VerifyFlash(CSerlComm& link, IPrompts& prompts, uint16_t nImageCheckWord) {
     if (!status) {
         link.SetResult(EJobResult::NoAnswer);
         prompts.Message(txt::FLASH_GONE);
-        return download::NOT_BACK;
+        return link.Result();
     }
     if (status->m_nCheckWord == 0) {
         link.SetResult(EJobResult::Unverified);
-        return download::OK;
+        return link.Result();
     }
     if (status->m_nCheckWord == nImageCheckWord) {
         link.SetResult(EJobResult::Success);
         prompts.Message(txt::FLASH_OK);
-        return download::OK;
+        return link.Result();
     }
     link.SetResult(EJobResult::VerifyFailed);
     prompts.Message(txt::FLASH_CRC);
-    return download::CHECK_MISMATCH;
+    return link.Result();
 }

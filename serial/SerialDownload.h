@@ -9,29 +9,27 @@
 #include <memory>
 #include <string>
 
+#include "params/JobResult.h"
+
 class CSerlComm;
 class IPrompts;
 struct CLoadImage;
 
 namespace download {
-constexpr int OK = 0;
-constexpr int REJECTED = 1;    // the unit answered the end-of-load block
-constexpr int NOT_BACK = 2;    // the unit did not come back after the load
-constexpr int FILE_OPEN = 4;   // the image file cannot be opened
-constexpr int FILE_FORMAT = 5; // the image file is not a valid image; nothing sent
-constexpr int CHECK_MISMATCH = 6;
 constexpr int VERIFY_TRIES = 45;
 } // namespace download
 
-// Loads the image at strPath into the unit. Returns one of the codes above or the
-// code of the transaction that failed; the link's Result() says how it ended.
-int LoadImage(CSerlComm& link, IPrompts& prompts, const std::string& strPath);
+// Loads the image at strPath into the unit. Returns how the download ended, the
+// link's Result() as it leaves it: Success or Unverified (check word 0), ImageError
+// (nothing sent), NoAnswer or CommFailure while sending, Refused (the unit answered
+// the end-of-load block), NoAnswer (not back after the load), VerifyFailed.
+EJobResult LoadImage(CSerlComm& link, IPrompts& prompts, const std::string& strPath);
 // The same from an image read before: nothing is read from the file while sending.
-int LoadImage(CSerlComm& link, IPrompts& prompts, const CLoadImage& image);
+EJobResult LoadImage(CSerlComm& link, IPrompts& prompts, const CLoadImage& image);
 
 // The prompts' image in memory when it is of strPath, else the file read once now.
 std::shared_ptr<const CLoadImage> ImageFor(IPrompts& prompts, const std::string& strPath);
 
 // Waits for the unit to come back and compares its check word with the image's.
-// Returns 0, 2 or 6.
-int VerifyFlash(CSerlComm& link, IPrompts& prompts, uint16_t nImageCheckWord);
+// Returns Success, Unverified, NoAnswer or VerifyFailed, as the link's Result().
+EJobResult VerifyFlash(CSerlComm& link, IPrompts& prompts, uint16_t nImageCheckWord);

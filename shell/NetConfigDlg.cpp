@@ -5,6 +5,7 @@
 #include "HoverBitmapButton.h"
 #include "params/NetParams.h"
 #include "params/Texts.h"
+#include "platform/HexText.h"
 #include "shell/ControlFactory.h"
 #include "shell/DataExchange.h"
 #include "shell/DialogSetup.h"
@@ -13,11 +14,7 @@
 namespace {
 // The nibble of a hexadecimal digit, either case; -1 for anything else.
 int Nibble(QChar c) {
-    const char ch = c.toLatin1();
-    if (ch >= '0' && ch <= '9') return ch - '0';
-    if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-    if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-    return -1;
+    return HexDigitValue(c.toLatin1());
 }
 
 QString KeyText(const uint8_t* pKey) {

@@ -5,6 +5,8 @@
 
 #include "params/ScpParams.h"
 #include "params/Texts.h"
+#include "params/UnitStatus.h"
+#include "platform/HexText.h"
 #include "platform/SerialDevice.h"
 #include "serial/SerlComm.h"
 #include "shell/DataExchange.h"
@@ -26,11 +28,7 @@ void Fill(QComboBox* pCombo, const QStringList& entries, int nDefault) {
 // The value of one hexadecimal digit, either case; -1 for anything else.
 int HexDigit(const QString& str) {
     if (str.size() != 1) return -1;
-    const char c = str.at(0).toLatin1();
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
+    return HexDigitValue(str.at(0).toLatin1());
 }
 } // namespace
 
@@ -51,7 +49,10 @@ CSerialPortDlg::CSerialPortDlg(QWidget* pParent, ScpParams* pScpParams)
     connect(m_pUi->btnFind, &QPushButton::clicked, this, &CSerialPortDlg::OnFind);
 
     Fill(m_pUi->IDC_1047, {"COM1", "COM2"}, 0);
-    Fill(m_pUi->IDC_1044, {"19200", "38400", "57600", "1200", "115200", "2400", "4800", "9600"}, 4);
+    QStringList bauds; // the unit's own table, in its order; 115200 first chosen
+    for (const char* pszRate : UNIT_BAUD_RATES)
+        bauds << pszRate;
+    Fill(m_pUi->IDC_1044, bauds, 4);
     Fill(m_pUi->IDC_1045, {"None", "Even", "Odd"}, 1);
     Fill(m_pUi->IDC_1046,
          {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B", "C", "D", "E", "F"}, 0);

@@ -158,11 +158,33 @@ struct CSimServer::SImpl {
     void Unsolicited(TimePoint now, int nEveryMs);
 };
 
+// The trace of n bytes with key material held back: from the first frame among them
+// that carries a parameter record (a write request, or a read or write reply, which
+// repeat the request's command byte), only the header, command and count are shown.
+// The record holds the unit's keys, and a write request's first 8 data bytes are the
+// new DES key in the clear.
+static std::string SimTraceText(const uint8_t* p, size_t n) {
+    for (size_t i = 0; i + frame::OFS_DATA < n; ++i) {
+        const uint8_t nCmd = p[i + frame::OFS_CMD];
+        if (p[i] != frame::START ||
+            (nCmd != frame::CMD_WRITE_PARAMS && nCmd != frame::CMD_READ_PARAMS))
+            continue;
+        const size_t nShown = i + frame::OFS_DATA;
+        return HexText(p, nShown, ' ') + " (record with keys, " + std::to_string(n - nShown) +
+               " bytes)";
+    }
+    return HexText(p, n, ' ');
+}
+
 void CSimServer::SImpl::Trace(const char* pszLink, const char* pszDir, const uint8_t* p,
                               size_t n) const {
     if (!m_opts.m_bTrace) return;
     const double dSec = std::chrono::duration<double>(Clock::now() - m_tStart).count();
-    std::fprintf(stderr, "%10.6f %s %s %s\n", dSec, pszLink, pszDir, HexText(p, n, ' ').c_str());
+    // Bytes dropped or heard as noise may be any part of a frame, a key inside a record
+    // among them: only their count is shown.
+    const bool bRaw = std::strcmp(pszDir, "drop") == 0 || std::strcmp(pszDir, "noise") == 0;
+    const std::string strText = bRaw ? std::to_string(n) + " bytes" : SimTraceText(p, n);
+    std::fprintf(stderr, "%10.6f %s %s %s\n", dSec, pszLink, pszDir, strText.c_str());
 }
 
 bool CSimServer::SImpl::OpenPty(std::string& strError) {

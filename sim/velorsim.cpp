@@ -120,9 +120,12 @@ void AddRecordOptions(CLI::App& app, SUnitArgs& u, const std::string& G) {
         ->group(G);
     app.add_option("--tdes-key3", u.m_strTdes3, "TDES key 3 in the record, 16 hex digits")
         ->group(G);
-    app.add_option("--scp", u.m_strScp,
-                   "Record bytes 24..28 (SCP port properties and comm address), 10 hex digits "
-                   "(default 0C40010001)")
+    app.add_option(
+           "--scp", u.m_strScp,
+           "Record bytes 24..28 (SCP port properties and comm address), 10 hex digits "
+           "(default 0C40010001: comm address 1, though a single unit answers every address; "
+           "with --site the last byte is each unit's own comm address, 0 unless --addr "
+           "or --site-addr-every says otherwise)")
         ->group(G);
 }
 
@@ -284,7 +287,8 @@ void AddOutputOptions(CLI::App& app, SArgs& a) {
     const std::string O = "Output";
     app.add_flag("--trace", a.m_opts.m_bTrace,
                  "Print every frame in hex on stderr: seconds since start, link, rx/tx/drop "
-                 "(not in a site)")
+                 "(not in a site); a parameter record and a write's new key show as their "
+                 "length, bytes dropped or heard as noise as their count")
         ->group(O);
     app.add_option("--state-file", a.m_strStateFile,
                    "Write the unit's state (a site's: an array) as JSON to this file at exit and "

@@ -108,7 +108,7 @@ TEST(CampaignReportTest, NeverThroughASymbolicLinkAndNamesWithAnyBytes) {
 
 TEST(CampaignIdentityTest, AnotherKeyOrAnotherImageOfTheSameSizeIsAnotherCampaign) {
     SFleetCommand write;
-    write.m_eMode = CCliPrompts::EMode::Write;
+    write.m_eMode = ECommandMode::Write;
     write.m_assignments = {"timeout=30", "des-key=00112233445566AA"};
     const auto identity = CampaignIdentity(write, {"ip=10.0.0.9"}, "5A5A");
     const std::string strText = identity.dump();
@@ -131,7 +131,7 @@ TEST(CampaignIdentityTest, AnotherKeyOrAnotherImageOfTheSameSizeIsAnotherCampaig
         return p;
     };
     SFleetCommand flash;
-    flash.m_eMode = CCliPrompts::EMode::Flash;
+    flash.m_eMode = ECommandMode::Flash;
     flash.m_strImagePath = "a.s19";
     flash.m_pImage = image(1);
     SFleetCommand flash2 = flash;

@@ -447,3 +447,27 @@ TEST_F(VelorctlSiteTest, WriteOfWhatTheUnitHoldsIsUnchanged) {
     EXPECT_EQ(lines[Target(0)]["result"], "unchanged");
     EXPECT_EQ(lines[Target(1)]["result"], "success");
 }
+
+// -j is a limit: four units whose every reply takes 100 ms, two at a time, take at
+// least two units' whole exchanges end to end.
+TEST_F(VelorctlSiteTest, NoMoreUnitsAtOnceThanAsked) {
+    StartUnits(4, [](size_t, SSimOptions& o) { o.m_faults.m_nReplyDelayMs = 100; });
+    std::string strCsv = "target\n";
+    for (size_t i = 0; i < 4; ++i)
+        strCsv += Target(i) + "\n";
+    const auto t0 = std::chrono::steady_clock::now();
+    const SRun run =
+        Run({"--fleet", WriteFile("limit.csv", strCsv), "-j", "2", "--yes", "--json", "status"});
+    const auto elapsed = std::chrono::steady_clock::now() - t0;
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    const auto j = Json(run);
+    ASSERT_EQ(j.size(), 4u);
+    for (const auto& unit : j)
+        EXPECT_EQ(unit["result"], "success") << unit;
+    // A status job is 4 exchanges: two polls, the command's poll and the command.
+    for (size_t i = 0; i < 4; ++i) {
+        ASSERT_GE(FramesReceived(*m_units[i], -1), 3u);
+        ASSERT_GE(FramesReceived(*m_units[i], 0x70), 1u);
+    }
+    EXPECT_GE(elapsed, std::chrono::milliseconds(2 * 4 * 100));
+}

@@ -45,7 +45,7 @@ protected:
         return strPath;
     }
     // The unit checked as the worker does it, then the download.
-    int Flash(const std::string& strPath, const SSimFaults* pFaultsAfterCheck = nullptr) {
+    EJobResult Flash(const std::string& strPath, const SSimFaults* pFaultsAfterCheck = nullptr) {
         EXPECT_EQ(m_pLink->CheckUnit(), 0);
         if (pFaultsAfterCheck) Faults(*pFaultsAfterCheck);
         ClearSent();
@@ -89,7 +89,7 @@ TEST_F(SerialDownload, AcceptedImageLandsInTheUnitAndItsCheckWordMatches) {
 
     CProgressPrompts prompts;
     ASSERT_EQ(m_pLink->CheckUnit(), 0);
-    EXPECT_EQ(LoadImage(*m_pLink, prompts, strPath), download::OK);
+    EXPECT_EQ(LoadImage(*m_pLink, prompts, strPath), EJobResult::Success);
     EXPECT_EQ(prompts.Messages(), Msgs{UPDATED});
     EXPECT_GT(prompts.m_nCalls, 1);
     EXPECT_EQ(prompts.m_nLastDone, prompts.m_nLastTotal);
@@ -113,12 +113,58 @@ TEST_F(SerialDownload, AcceptedImageLandsInTheUnitAndItsCheckWordMatches) {
     EXPECT_EQ(Unit([](CSimUnit& u) { return u.Restarts(); }), 1u);
 }
 
+// The image is held in memory once read: the file cut short and then replaced while
+// the download runs changes nothing the unit gets.
+TEST_F(SerialDownload, FileTruncatedAndReplacedMidwayChangesNothingSent) {
+    Start();
+    SSampleImage layout;
+    layout.m_nStart = 0xE000;
+    layout.m_nLength = 0x2400;
+    const std::string strPath = Image(layout);
+    const CImageCheck check = ValidateImage(strPath);
+    ASSERT_TRUE(check.Ok() && check.m_bCheckWordFound);
+    std::vector<uint8_t> expected(CSimUnit::MEMORY_SIZE, 0xFF);
+    CImageReader reader;
+    ASSERT_EQ(reader.Run(strPath,
+                         [&](const uint8_t* p, size_t n) {
+                             std::copy(p + 4, p + n, expected.begin() + loadblock::LoadAddress(p));
+                             return 0;
+                         }),
+              0);
+
+    class CRewritingPrompts : public CScriptedPrompts {
+    public:
+        explicit CRewritingPrompts(std::string strPath) : m_strPath(std::move(strPath)) {}
+        void Progress(uint64_t nDone, uint64_t) override {
+            if (nDone == 0 || m_nStep > 1) return;
+            if (m_nStep++ == 0) {
+                fs::resize_file(m_strPath, fs::file_size(m_strPath) / 3);
+                return;
+            }
+            SSampleImage other;
+            other.m_nStart = 0xE000;
+            other.m_nLength = 0x2400;
+            other.m_nSeed = 7;
+            WriteSampleImage(m_strPath, other);
+        }
+        std::string m_strPath;
+        int m_nStep = 0;
+    } prompts(strPath);
+    ASSERT_EQ(m_pLink->CheckUnit(), 0);
+    EXPECT_EQ(LoadImage(*m_pLink, prompts, strPath), EJobResult::Success);
+    EXPECT_EQ(prompts.m_nStep, 2);
+    EXPECT_EQ(prompts.Messages(), Msgs{UPDATED});
+    EXPECT_TRUE(Unit([](CSimUnit& u) { return u.Memory(); }) == expected);
+    EXPECT_EQ(Unit([](CSimUnit& u) { return u.CheckWord(); }), check.m_nCheckWord);
+    EXPECT_NE(ValidateImage(strPath).m_nCheckWord, check.m_nCheckWord); // it was replaced
+}
+
 TEST_F(SerialDownload, ImageEndingOnAFullBlockStillEndsTheLoadAndChecks) {
     Start();
     SSampleImage layout;
     layout.m_nStart = 0xFF16; // 234 bytes ending at 0xFFFF, check word included
     layout.m_nLength = loadblock::LOAD_MAX_BYTES;
-    EXPECT_EQ(Flash(Image(layout)), download::OK);
+    EXPECT_EQ(Flash(Image(layout)), EJobResult::Success);
     EXPECT_EQ(Messages(), Msgs{UPDATED});
     EXPECT_EQ(Unit([](CSimUnit& u) { return u.LoadBlocks(); }), 1u);
     EXPECT_EQ(EndOfLoadSent(), 3u);
@@ -127,7 +173,7 @@ TEST_F(SerialDownload, ImageEndingOnAFullBlockStillEndsTheLoadAndChecks) {
 TEST_F(SerialDownload, ImageWithoutDataStillEndsTheLoadAndChecks) {
     // Nothing loaded into an erased unit: both sides have no check word.
     Start();
-    EXPECT_EQ(Flash(Text("S00600004844521B\nS70500000000FA\n")), download::OK);
+    EXPECT_EQ(Flash(Text("S00600004844521B\nS70500000000FA\n")), EJobResult::Success);
     EXPECT_EQ(Messages(), Msgs{UPDATED});
     EXPECT_EQ(Unit([](CSimUnit& u) { return u.LoadBlocks(); }), 0u);
     EXPECT_EQ(EndOfLoadSent(), 3u);
@@ -139,7 +185,7 @@ TEST_F(SerialDownload, LoadRejectedByTheUnitGetsNoFinalCheck) {
     SSimFaults faults;
     faults.m_bRejectLoad = true;
     SSampleImage layout;
-    EXPECT_EQ(Flash(Image(layout), &faults), download::REJECTED);
+    EXPECT_EQ(Flash(Image(layout), &faults), EJobResult::Refused);
     EXPECT_EQ(Messages(),
               Msgs{"Flash not updated, rejected by Velor after load (checksum error) "});
     EXPECT_EQ(Frames(frame::CMD_STATUS), 1u); // CheckUnit's only
@@ -151,7 +197,7 @@ TEST_F(SerialDownload, CommErrorMidwayStopsWithoutEndOfLoad) {
     faults.m_nStopAfterLoadBlocks = 3;
     SSampleImage layout;
     layout.m_nLength = 4 * 1024;
-    EXPECT_EQ(Flash(Image(layout), &faults), frame::ERR_NO_REPLY);
+    EXPECT_EQ(Flash(Image(layout), &faults), EJobResult::NoAnswer);
     EXPECT_EQ(Messages(), Msgs{"Flash not updated, comm error "});
     EXPECT_EQ(Unit([](CSimUnit& u) { return u.LoadBlocks(); }), 3u);
     EXPECT_EQ(EndOfLoadSent(), 0u);
@@ -164,7 +210,7 @@ TEST_F(SerialDownload, UnitNotBackWithin45Tries) {
     faults.m_nStatusCount = 45; // answers, but never with a whole status record
     SSampleImage layout;
     layout.m_nLength = 1024;
-    EXPECT_EQ(Flash(Image(layout), &faults), download::NOT_BACK);
+    EXPECT_EQ(Flash(Image(layout), &faults), EJobResult::NoAnswer);
     EXPECT_EQ(Messages(), Msgs{"Unable to connect to Velor"});
     EXPECT_EQ(Frames(frame::CMD_STATUS), 1u + 45u);
 }
@@ -176,20 +222,20 @@ TEST_F(SerialDownload, CheckWordMismatchAndCheckWordZero) {
     SSampleImage layout;
     layout.m_nStart = 0xF000;
     layout.m_nLength = 0x1000;
-    EXPECT_EQ(Flash(Image(layout), &faults), download::CHECK_MISMATCH);
+    EXPECT_EQ(Flash(Image(layout), &faults), EJobResult::VerifyFailed);
     EXPECT_EQ(Messages(), Msgs{"Flash failed - CRC mismatch"});
 
     // A unit that reports 0 makes no check: no message at all.
     m_prompts.Clear();
     faults = {};
     faults.m_bCheckWordZero = true;
-    EXPECT_EQ(Flash(Image(layout), &faults), download::OK);
+    EXPECT_EQ(Flash(Image(layout), &faults), EJobResult::Unverified);
     EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(SerialDownload, UnreadableOrInvalidFileSendsNothing) {
     Start();
-    EXPECT_EQ(Flash((m_dir / "missing.s19").string()), download::FILE_OPEN);
+    EXPECT_EQ(Flash((m_dir / "missing.s19").string()), EJobResult::ImageError);
     EXPECT_EQ(Messages(), Msgs{" File open error "});
     EXPECT_TRUE(Sent().empty());
 
@@ -202,7 +248,7 @@ TEST_F(SerialDownload, UnreadableOrInvalidFileSendsNothing) {
     const std::string strPath = Text(strText);
     const CImageCheck check = ValidateImage(strPath);
     ASSERT_EQ(check.m_nResult, CImageReader::ERR_FORMAT);
-    EXPECT_EQ(Flash(strPath), download::FILE_FORMAT);
+    EXPECT_EQ(Flash(strPath), EJobResult::ImageError);
     EXPECT_EQ(Messages(), Msgs{check.FormatErrorMessage()});
     EXPECT_EQ(Messages()[0].rfind("Flash not updated, image file error at line ", 0), 0u);
     EXPECT_TRUE(Sent().empty());
@@ -215,6 +261,6 @@ TEST_F(SerialDownload, LinkClosedUnderTheDownloadIsACommError) {
     layout.m_nLength = 1024;
     const std::string strPath = Image(layout);
     m_pLink->ClosePort();
-    EXPECT_EQ(LoadImage(*m_pLink, m_prompts, strPath), 1259);
+    EXPECT_EQ(LoadImage(*m_pLink, m_prompts, strPath), EJobResult::CommFailure);
     EXPECT_EQ(Messages(), Msgs{"Flash not updated, comm error "});
 }

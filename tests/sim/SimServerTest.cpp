@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -472,4 +473,44 @@ TEST(SimSiteTest, LayoutStaysOnLoopback) {
         EXPECT_FALSE(LayOutSite(layout, units, strError)) << b.pszFirst << " " << b.nUnits;
         EXPECT_FALSE(strError.empty());
     }
+}
+
+// --trace holds back every record and a write's new key; of bytes dropped on the line
+// (here a write request cut short) it shows the count.
+TEST(SimServerTest, TraceNeverShowsKeys) {
+    SSimOptions opts = Options();
+    opts.m_bTrace = true;
+    CSimServer server;
+    ASSERT_TRUE(server.Start(opts));
+    NetParams rec = SSimOptions::DefaultParams();
+    const uint8_t abKey[8] = {0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6, 0x07, 0x18};
+    std::memcpy(rec.Data() + NetParams::OFS_DES_KEY, abKey, sizeof abKey);
+    uint8_t abPlain[PLAIN_WRITE_LEN];
+    PackParamsEthernet(rec, abPlain);
+    std::vector<uint8_t> abData(WRITE_DATA_LEN);
+    BuildWriteData(abPlain, abKey, abData.data());
+
+    testing::internal::CaptureStderr();
+    CUdpLink udp(server.UdpPort());
+    CConversation c{udp};
+    c.Send(-1);
+    ASSERT_EQ(c.Send(-1), frame::OK);
+    ASSERT_EQ(c.Send(frame::CMD_WRITE_PARAMS, abData), frame::OK);
+    ASSERT_EQ(c.Send(frame::CMD_READ_PARAMS), frame::OK);
+    CPtyLink pty(server.PtyPath());
+    std::vector<uint8_t> cut = Request(0, 0, frame::CMD_WRITE_PARAMS, abData);
+    cut.resize(40);
+    pty.Send(cut);
+    CConversation p{pty};
+    for (int i = 0; i < 20 && p.Send(-1, {}, 200) != frame::OK; ++i) {
+    }
+    const std::string strTrace = testing::internal::GetCapturedStderr();
+    EXPECT_NE(strTrace.find("udp rx FE"), std::string::npos) << strTrace;
+    EXPECT_NE(strTrace.find("serial drop 1 bytes"), std::string::npos) << strTrace;
+    EXPECT_EQ(strTrace.find("A1 B2 C3 D4"), std::string::npos) << strTrace;
+    size_t nMasked = 0;
+    for (size_t i = strTrace.find("(record with keys"); i != std::string::npos;
+         i = strTrace.find("(record with keys", i + 1))
+        ++nMasked;
+    EXPECT_GE(nMasked, 2u) << strTrace; // the write and the read reply
 }
