@@ -12,13 +12,6 @@
 
 namespace {
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 std::string Hex2(uint8_t n) {
     return HexText(&n, 1);
 }
@@ -52,8 +45,8 @@ bool CImageReader::HexBytes(const std::string& strLine, size_t nPos, std::vector
     }
     ab.resize(nChars / 2);
     for (size_t i = 0; i < ab.size(); ++i) {
-        const int nHi = HexDigit(strLine[nPos + 2 * i]);
-        const int nLo = HexDigit(strLine[nPos + 2 * i + 1]);
+        const int nHi = HexDigitValue(strLine[nPos + 2 * i]);
+        const int nLo = HexDigitValue(strLine[nPos + 2 * i + 1]);
         if (nHi < 0 || nLo < 0) {
             Fail("character that is not a hex digit in column " +
                  std::to_string(nPos + 2 * i + (nHi < 0 ? 1 : 2)));

@@ -10,15 +10,9 @@
 #include "FuzzCommon.h"
 #include "firmware/ImageReader.h"
 #include "firmware/LoadBlock.h"
+#include "platform/HexText.h"
 
 namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 // The last byte of every S-record or Intel HEX line holds the offset from the line's
 // right checksum (0: right), so that mutations reach past the sums; a line that is not
@@ -36,11 +30,11 @@ void SetLineSums(std::string& str) {
             unsigned nSum = 0;
             bool bHex = true;
             for (size_t i = nFirst; i + 2 < nLast && bHex; i += 2) {
-                const int h = HexDigit(str[i]), l = HexDigit(str[i + 1]);
+                const int h = HexDigitValue(str[i]), l = HexDigitValue(str[i + 1]);
                 bHex = h >= 0 && l >= 0;
                 nSum += static_cast<unsigned>(h * 16 + l);
             }
-            const int h = HexDigit(str[nLast - 2]), l = HexDigit(str[nLast - 1]);
+            const int h = HexDigitValue(str[nLast - 2]), l = HexDigitValue(str[nLast - 1]);
             if (bHex && h >= 0 && l >= 0) {
                 const unsigned nRight = bSrec ? 0xFFu - (nSum & 0xFF) : (0x100u - (nSum & 0xFF));
                 const unsigned nNew = (nRight + static_cast<unsigned>(h * 16 + l)) & 0xFF;
