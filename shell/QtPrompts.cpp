@@ -21,6 +21,7 @@ CQtPrompts::CQtPrompts(QObject* pParent) : QObject(pParent) {}
 
 CQtPrompts::~CQtPrompts() {
     BeginShutdown();
+    delete m_pImageDialog; // null when its owner window took it along
 }
 
 void CQtPrompts::PortOpenFailed(const std::string& strDevice, int nError) {
@@ -220,29 +221,39 @@ bool CQtPrompts::UpdateDoneDialog() {
     });
 }
 
+QFileDialog& CQtPrompts::ImageDialog() {
+    if (m_pImageDialog) return *m_pImageDialog;
+    m_pImageDialog = new QFileDialog(m_pOwner, {}, m_strImageFolder);
+    QFileDialog& dlg = *m_pImageDialog;
+    dlg.setFileMode(QFileDialog::ExistingFile);
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    // Qt's own dialog, so that it too leaves the main window usable; its patterns
+    // match names in any case. The list shows each filter's name only, so a name
+    // that should show its pattern carries it twice.
+    dlg.setOption(QFileDialog::DontUseNativeDialog);
+    dlg.setOption(QFileDialog::HideNameFilterDetails);
+    dlg.setFilter(dlg.filter() & ~QDir::CaseSensitive);
+    const QString strImages = QStringLiteral("s19 (*.s19)");
+    dlg.setNameFilters({strImages, QStringLiteral("Intel HEX (*.hex) (*.hex)"),
+                        QStringLiteral("All files (*) (*)")});
+    dlg.selectNameFilter(strImages);
+    // Qt's default size cuts the size, type and date columns. Fixed widths, set
+    // once: fitting them to the contents measures every file of a large folder.
+    dlg.resize(820, 480);
+    if (auto* pView = dlg.findChild<QTreeView*>()) {
+        const int anWidths[] = {330, 90, 150, 160};
+        for (int nColumn = 0; nColumn < 4 && nColumn < pView->header()->count(); ++nColumn)
+            pView->header()->resizeSection(nColumn, anWidths[nColumn]);
+    }
+    return dlg;
+}
+
 bool CQtPrompts::ChooseImageFile(std::string& strPath) {
     const bool bChosen = OnGui([&] {
-        QFileDialog dlg(m_pOwner, {}, m_strImageFolder);
-        dlg.setFileMode(QFileDialog::ExistingFile);
-        dlg.setAcceptMode(QFileDialog::AcceptOpen);
-        // Qt's own dialog, so that it too leaves the main window usable; its patterns
-        // match names in any case. The list shows each filter's name only, so a name
-        // that should show its pattern carries it twice.
-        dlg.setOption(QFileDialog::DontUseNativeDialog);
-        dlg.setOption(QFileDialog::HideNameFilterDetails);
-        dlg.setFilter(dlg.filter() & ~QDir::CaseSensitive);
-        const QString strImages = QStringLiteral("s19 (*.s19)");
-        dlg.setNameFilters({strImages, QStringLiteral("Intel HEX (*.hex) (*.hex)"),
-                            QStringLiteral("All files (*) (*)")});
-        dlg.selectNameFilter(strImages);
-        // Qt's default size cuts the size, type and date columns. Fixed widths, set
-        // once: fitting them to the contents measures every file of a large folder.
-        dlg.resize(820, 480);
-        if (auto* pView = dlg.findChild<QTreeView*>()) {
-            const int anWidths[] = {330, 90, 150, 160};
-            for (int nColumn = 0; nColumn < 4 && nColumn < pView->header()->count(); ++nColumn)
-                pView->header()->resizeSection(nColumn, anWidths[nColumn]);
-        }
+        QFileDialog& dlg = ImageDialog();
+        dlg.setDirectory(m_strImageFolder);
+        dlg.selectNameFilter(QStringLiteral("s19 (*.s19)"));
+        dlg.selectFile({});
         if (RunWorkerDialog(dlg) != QDialog::Accepted || dlg.selectedFiles().isEmpty())
             return false;
         strPath = dlg.selectedFiles().constFirst().toStdString();
