@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
-#include <QTimer>
 #include <new>
 
 #include "HoverBitmapButton.h"
@@ -30,9 +29,6 @@ CMainDlg::CMainDlg(QWidget* pParent)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
     m_prompts.SetOwner(this);
-    // The image file dialog is built once, in the first idle moment after the window
-    // shows, rather than as a stall in the middle of the first download's start.
-    QTimer::singleShot(0, this, [this] { m_prompts.ImageDialog(); });
     m_hIcon = QIcon(":/res/icon128.png");
     setWindowIcon(m_hIcon);
     SetUpOkCancel(m_pUi->IDOK, m_pUi->IDCANCEL, CHoverBitmapButton::LAYOUT_BITMAP_LEFT);
