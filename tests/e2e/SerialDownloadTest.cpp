@@ -75,6 +75,17 @@ public:
     uint64_t m_nLastDone = 0, m_nLastTotal = 0;
 };
 
+// The unit's memory once the image at strPath is loaded in full; empty when it cannot be read.
+std::vector<uint8_t> MemoryAfterLoading(const std::string& strPath) {
+    std::vector<uint8_t> memory(CSimUnit::MEMORY_SIZE, 0xFF);
+    CImageReader reader;
+    const int nResult = reader.Run(strPath, [&](const uint8_t* p, size_t n) {
+        std::copy(p + 4, p + n, memory.begin() + loadblock::LoadAddress(p));
+        return 0;
+    });
+    return nResult == 0 ? memory : std::vector<uint8_t>{};
+}
+
 } // namespace
 
 TEST_F(SerialDownload, AcceptedImageLandsInTheUnitAndItsCheckWordMatches) {
@@ -95,14 +106,8 @@ TEST_F(SerialDownload, AcceptedImageLandsInTheUnitAndItsCheckWordMatches) {
     EXPECT_EQ(prompts.m_nLastDone, prompts.m_nLastTotal);
 
     // Every byte where it belongs, one frame per block plus the end of the load.
-    std::vector<uint8_t> expected(CSimUnit::MEMORY_SIZE, 0xFF);
-    CImageReader reader;
-    ASSERT_EQ(reader.Run(strPath,
-                         [&](const uint8_t* p, size_t n) {
-                             std::copy(p + 4, p + n, expected.begin() + loadblock::LoadAddress(p));
-                             return 0;
-                         }),
-              0);
+    const std::vector<uint8_t> expected = MemoryAfterLoading(strPath);
+    ASSERT_FALSE(expected.empty());
     const auto memory = Unit([](CSimUnit& u) { return u.Memory(); });
     EXPECT_TRUE(memory == expected);
     EXPECT_EQ(Unit([](CSimUnit& u) { return u.LoadBlocks(); }), check.m_nBlocks);
@@ -123,14 +128,8 @@ TEST_F(SerialDownload, FileTruncatedAndReplacedMidwayChangesNothingSent) {
     const std::string strPath = Image(layout);
     const CImageCheck check = ValidateImage(strPath);
     ASSERT_TRUE(check.Ok() && check.m_bCheckWordFound);
-    std::vector<uint8_t> expected(CSimUnit::MEMORY_SIZE, 0xFF);
-    CImageReader reader;
-    ASSERT_EQ(reader.Run(strPath,
-                         [&](const uint8_t* p, size_t n) {
-                             std::copy(p + 4, p + n, expected.begin() + loadblock::LoadAddress(p));
-                             return 0;
-                         }),
-              0);
+    const std::vector<uint8_t> expected = MemoryAfterLoading(strPath);
+    ASSERT_FALSE(expected.empty());
 
     class CRewritingPrompts : public CScriptedPrompts {
     public:
