@@ -29,6 +29,9 @@ CMainDlg::CMainDlg(QWidget* pParent)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
     m_prompts.SetOwner(this);
+    // Qt's file dialog takes some 10 ms to build: built here, with the window, rather
+    // than as a stall of the first download's start.
+    m_prompts.ImageDialog();
     m_hIcon = QIcon(":/res/icon128.png");
     setWindowIcon(m_hIcon);
     SetUpOkCancel(m_pUi->IDOK, m_pUi->IDCANCEL, CHoverBitmapButton::LAYOUT_BITMAP_LEFT);

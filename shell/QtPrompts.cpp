@@ -2,6 +2,7 @@
 
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QTreeView>
@@ -256,7 +257,10 @@ bool CQtPrompts::ChooseImageFile(std::string& strPath) {
         dlg.selectFile({});
         if (RunWorkerDialog(dlg) != QDialog::Accepted || dlg.selectedFiles().isEmpty())
             return false;
-        strPath = dlg.selectedFiles().constFirst().toStdString();
+        const QString strChosen = dlg.selectedFiles().constFirst();
+        // The next download opens where this one's image was.
+        m_strImageFolder = QFileInfo(strChosen).absolutePath();
+        strPath = strChosen.toStdString();
         return true;
     });
     if (!bChosen) return false;

@@ -53,8 +53,8 @@ public:
     // The window the job's dialogs and messages stay over (the main window).
     void SetOwner(QWidget* pOwner) { m_pOwner = pOwner; }
     QWidget* Owner() const { return m_pOwner; }
-    // The folder the file dialog opens in (the demo's sample image); empty: the
-    // current one.
+    // The folder the file dialog opens in (the demo's sample image) until an image is
+    // chosen, then that image's; empty: the current one.
     void SetImageFolder(const QString& strFolder) { m_strImageFolder = strFolder; }
 
     // Runs fn on the GUI thread and hands back its result; on the GUI thread itself it

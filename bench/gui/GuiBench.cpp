@@ -142,6 +142,8 @@ int main(int argc, char** argv) {
             const bool bOk = bEnded && (log.contains("Flash successfully updated") ||
                                         log.contains(" The Velor has reset successfully") ||
                                         log.contains(" The Orvik has reset successfully"));
+            if (std::getenv("VELOR_BENCH_GAPS"))
+                std::fprintf(stderr, "job %d: %s\n", job.nStart, qPrintable(log.join(" | ")));
             if (!bOk) {
                 std::fprintf(stderr, "job %d did not succeed: %s\n", job.nStart,
                              qPrintable(log.join(" | ")));

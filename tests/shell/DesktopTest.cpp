@@ -52,6 +52,7 @@ private slots:
     void progressWindowDuringADownload_data();
     void progressWindowDuringADownload();
     void imageFileFilters();
+    void imageFolderKept();
 
 private:
     void WaitForJobEnd() { QTRY_VERIFY_WITH_TIMEOUT(CWinThread::RunningThreads() == 0, 30000); }
@@ -330,6 +331,25 @@ void DesktopTest::imageFileFilters() {
     QVERIFY(!m_pDlg->QtPrompts().ChooseImageFile(strPath));
     QCOMPARE(shown.join(" | "), "s19 | s19: FIRMWARE.S19 a.s19 | Intel HEX (*.hex): C.HEX b.hex | "
                                 "All files (*): C.HEX FIRMWARE.S19 a.s19 b.hex d.s37 e.txt notes");
+}
+
+void DesktopTest::imageFolderKept() {
+    QTemporaryDir start, chosen;
+    const QString strImage = chosen.filePath("b.s19");
+    QVERIFY(QFile(strImage).open(QIODevice::WriteOnly));
+    m_pDlg->QtPrompts().SetImageFolder(start.path());
+    m_pAnswers->m_strImage = strImage;
+    std::string strPath;
+    QVERIFY(m_pDlg->QtPrompts().ChooseImageFile(strPath));
+    QCOMPARE(QString::fromStdString(strPath), strImage);
+    // The next download opens where the last image was, not where the first began.
+    QString strOpenedIn;
+    m_pAnswers->On("[ChooseFile]", [&](QDialog* pDlg) {
+        strOpenedIn = static_cast<QFileDialog*>(pDlg)->directory().path();
+        return false;
+    });
+    QVERIFY(!m_pDlg->QtPrompts().ChooseImageFile(strPath));
+    QCOMPARE(strOpenedIn, QDir(chosen.path()).canonicalPath());
 }
 
 QTEST_MAIN(DesktopTest)

@@ -138,6 +138,8 @@ private:
             m_log << strKind + (bOk ? " OK" : " Cancel");
             if (strKind == "[ChooseFile]" && bOk) {
                 auto* pFile = static_cast<QFileDialog*>(pDlg);
+                // Qt leaves the name field as it is while it has the focus.
+                if (QWidget* pFocus = pFile->focusWidget()) pFocus->clearFocus();
                 pFile->selectFile(m_strImage);
                 static_cast<QDialog*>(pFile)->accept();
             } else if (strKind == "[ChooseFile]") {
@@ -145,6 +147,8 @@ private:
             } else {
                 ClickButton(pDlg, bOk ? "IDOK" : "IDCANCEL");
             }
+            // Shown again before the next poll, it is answered again.
+            if (!pDlg->isVisible()) pDlg->setProperty("answered", false);
         }
     }
 
