@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QTableWidget>
 #include <QtTest>
 #include <cstdlib>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include "firmware/SampleImage.h"
 #include "platform/TimeConstants.h"
 #include "platform/WinThread.h"
+#include "shell/FindUnitsDlg.h"
 #include "shell/MainDlg.h"
 #include "sim/SimUnit.h"
 
@@ -54,6 +56,7 @@ private slots:
     void refusalHoldsItsDialogOnly();
     void ethernetConfigureJob();
     void ethernetFlashJob();
+    void ethernetConfigureOfAUnitFound();
     void serialConfigureJob();
     void serialFlashJob();
     void closingDuringASerialFlash_data();
@@ -331,6 +334,43 @@ void MainDlgTest::ethernetFlashJob() {
                                              ETH_FLASH_NOTICE, "Flash successfully updated"}));
     QCOMPARE(Layout(*m_pDlg), IDLE);
     QCOMPARE(m_pDlg->m_eResult.load(), EJobResult::Success);
+}
+
+void MainDlgTest::ethernetConfigureOfAUnitFound() {
+    // The technician knows the port and only that the unit is on 127.0.0.x.
+    TimeConstants().m_nScanWaitMs = 150;
+    VELOR_STEP(StartSim(true));
+    m_pAnswers->On("[IpAddress]", [this](QDialog* pDlg) -> std::optional<bool> {
+        for (int nId : {1002, 1003, 1004, 1011})
+            SetText(pDlg, nId, nId == 1002 ? "127" : "0");
+        SetText(pDlg, 1011, "200");
+        SetText(pDlg, 1053, QString::number(m_nUdpPort));
+        ClickButton(pDlg, "btnFind");
+        auto* pFind = pDlg->findChild<CFindUnitsDlg*>();
+        // Loopback only: the range comes from the address typed above.
+        if (!pFind || pFind->findChild<QLineEdit*>("edRange")->text() != "127.0.0.0/24")
+            return false;
+        ClickButton(pFind, "btnStart");
+        auto* pTable = pFind->findChild<QTableWidget*>("tblUnits");
+        for (int i = 0; i < 2000 && (pFind->Worker().Running() || pTable->rowCount() == 0); ++i)
+            QTest::qWait(5);
+        if (pTable->rowCount() != 1) return false;
+        pTable->selectRow(0);
+        ClickButton(pFind, "btnUse");
+        return true;
+    });
+    Button(*m_pDlg, CMainDlg::IDC_ETHERNET)->click();
+    QCOMPARE(m_pDlg->m_strTargetIp, "127.0.0.1");
+    QCOMPARE(m_pDlg->m_nTargetPort, m_nUdpPort);
+    m_pAnswers->On("[Config]", [&](QDialog* pDlg) {
+        SetText(pDlg, 1048, "66");
+        return true;
+    });
+    Button(*m_pDlg, CMainDlg::IDC_CONFIGURE_ETH)->click();
+    VELOR_STEP(WaitForJobEnd());
+    QVERIFY2(m_pAnswers->Log().contains(" The Velor has reset successfully"),
+             qPrintable(m_pAnswers->Log().join(" | ")));
+    QCOMPARE(m_sim.WithUnit([](CSimUnit& u) { return u.Params().Timeout(); }), 66);
 }
 
 void MainDlgTest::serialConfigureJob() {
