@@ -29,8 +29,7 @@ CMainDlg::CMainDlg(QWidget* pParent)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
     m_prompts.SetOwner(this);
-    // Qt's file dialog takes some 10 ms to build: built here, with the window, rather
-    // than as a stall of the first download's start.
+    // Built now rather than as a stall at the first download's start.
     m_prompts.ImageDialog();
     m_hIcon = QIcon(":/res/icon128.png");
     setWindowIcon(m_hIcon);

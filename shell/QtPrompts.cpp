@@ -22,7 +22,7 @@ CQtPrompts::CQtPrompts(QObject* pParent) : QObject(pParent) {}
 
 CQtPrompts::~CQtPrompts() {
     BeginShutdown();
-    delete m_pImageDialog; // null when its owner window took it along
+    delete m_pImageDialog; // null when its parent window went first
 }
 
 void CQtPrompts::PortOpenFailed(const std::string& strDevice, int nError) {
@@ -222,6 +222,11 @@ bool CQtPrompts::UpdateDoneDialog() {
     });
 }
 
+namespace {
+// The file dialog's first filter, chosen at every opening.
+const QString IMAGE_FILTER = QStringLiteral("s19 (*.s19)");
+} // namespace
+
 QFileDialog& CQtPrompts::ImageDialog() {
     if (m_pImageDialog) return *m_pImageDialog;
     m_pImageDialog = new QFileDialog(m_pOwner, {}, m_strImageFolder);
@@ -234,10 +239,8 @@ QFileDialog& CQtPrompts::ImageDialog() {
     dlg.setOption(QFileDialog::DontUseNativeDialog);
     dlg.setOption(QFileDialog::HideNameFilterDetails);
     dlg.setFilter(dlg.filter() & ~QDir::CaseSensitive);
-    const QString strImages = QStringLiteral("s19 (*.s19)");
-    dlg.setNameFilters({strImages, QStringLiteral("Intel HEX (*.hex) (*.hex)"),
+    dlg.setNameFilters({IMAGE_FILTER, QStringLiteral("Intel HEX (*.hex) (*.hex)"),
                         QStringLiteral("All files (*) (*)")});
-    dlg.selectNameFilter(strImages);
     // Qt's default size cuts the size, type and date columns. Fixed widths, set
     // once: fitting them to the contents measures every file of a large folder.
     dlg.resize(820, 480);
@@ -253,7 +256,7 @@ bool CQtPrompts::ChooseImageFile(std::string& strPath) {
     const bool bChosen = OnGui([&] {
         QFileDialog& dlg = ImageDialog();
         dlg.setDirectory(m_strImageFolder);
-        dlg.selectNameFilter(QStringLiteral("s19 (*.s19)"));
+        dlg.selectNameFilter(IMAGE_FILTER);
         dlg.selectFile({});
         if (RunWorkerDialog(dlg) != QDialog::Accepted || dlg.selectedFiles().isEmpty())
             return false;

@@ -102,8 +102,8 @@ private:
     QString m_strImageFolder;
     // One image file dialog for the program's life: building Qt's dialog costs the GUI
     // thread some 9 ms and destroying it up to 20 ms (it joins the thread that reads the
-    // folder), a visible stall at every download. Made at the first use; its owner window
-    // deletes it.
+    // folder), a visible stall at every download. Made with the main window (or at the
+    // first use); deleted with these prompts.
     QPointer<QFileDialog> m_pImageDialog;
     QPointer<QWidget> m_pOwner;
     std::atomic<bool> m_bLoading{false};

@@ -111,9 +111,12 @@ private:
         for (QWidget* pWidget : QApplication::topLevelWidgets()) {
             auto* pDlg = qobject_cast<QDialog*>(pWidget);
             if (!pDlg) continue;
-            // A dialog the program keeps and shows again is answered again.
-            if (!pDlg->isVisible()) pDlg->setProperty("answered", false);
-            if (!pDlg->isVisible() || pDlg->property("answered").toBool()) continue;
+            if (!pDlg->isVisible()) {
+                // A dialog the program keeps and shows again is answered again.
+                pDlg->setProperty("answered", false);
+                continue;
+            }
+            if (pDlg->property("answered").toBool()) continue;
             if (auto* pBox = qobject_cast<QMessageBox*>(pDlg)) {
                 pDlg->setProperty("answered", true);
                 if (auto* pOk = pBox->button(QMessageBox::Ok)) {

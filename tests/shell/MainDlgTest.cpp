@@ -42,6 +42,13 @@ QAbstractButton* Button(CMainDlg& dlg, int nId) {
 void SetText(QDialog* pDlg, int nId, const QString& str) {
     pDlg->findChild<QLineEdit*>(QString("IDC_%1").arg(nId))->setText(str);
 }
+// Types 127.0.0.nHost and the port into the IP address dialog.
+void TypeAddress(QDialog* pDlg, int nHost, uint16_t nPort) {
+    const int anOctets[][2] = {{1002, 127}, {1003, 0}, {1004, 0}, {1011, nHost}};
+    for (const auto& [nId, nOctet] : anOctets)
+        SetText(pDlg, nId, QString::number(nOctet));
+    SetText(pDlg, 1053, QString::number(nPort));
+}
 } // namespace
 
 class MainDlgTest : public QObject {
@@ -133,10 +140,7 @@ void MainDlgTest::StartSim(bool bUdp, int nBaud) {
 // Ethernet, its notice and the address of the simulated unit.
 void MainDlgTest::ChooseEthernet() {
     m_pAnswers->On("[IpAddress]", [this](QDialog* pDlg) {
-        for (int nId : {1002, 1003, 1004, 1011})
-            SetText(pDlg, nId, nId == 1002 ? "127" : "0");
-        SetText(pDlg, 1011, "1");
-        SetText(pDlg, 1053, QString::number(m_nUdpPort));
+        TypeAddress(pDlg, 1, m_nUdpPort);
         return true;
     });
     Button(*m_pDlg, CMainDlg::IDC_ETHERNET)->click();
@@ -341,10 +345,7 @@ void MainDlgTest::ethernetConfigureOfAUnitFound() {
     TimeConstants().m_nScanWaitMs = 150;
     VELOR_STEP(StartSim(true));
     m_pAnswers->On("[IpAddress]", [this](QDialog* pDlg) -> std::optional<bool> {
-        for (int nId : {1002, 1003, 1004, 1011})
-            SetText(pDlg, nId, nId == 1002 ? "127" : "0");
-        SetText(pDlg, 1011, "200");
-        SetText(pDlg, 1053, QString::number(m_nUdpPort));
+        TypeAddress(pDlg, 200, m_nUdpPort);
         ClickButton(pDlg, "btnFind");
         auto* pFind = pDlg->findChild<CFindUnitsDlg*>();
         // Loopback only: the range comes from the address typed above.
